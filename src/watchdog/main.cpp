@@ -1,0 +1,39 @@
+// Start-up: command line, memory limit, periodic check, main loop.
+#include <cinttypes>
+
+#include "procinfo/procinfo.h"
+#include "watchdog/watchdog.h"
+
+int main(int argc, char *argv[])
+{
+    if (argc != 4)
+        do_error(invalid_usage_error);
+
+    // Everything is parsed before the toolkit sees the command line.
+    x_pid = static_cast<int>(parse_number(argv[1], invalid_usage_error));
+    moz_pid = static_cast<int>(parse_number(argv[2], invalid_usage_error));
+    memory_diff =
+        static_cast<std::uint64_t>(parse_number(argv[3], invalid_usage_error))
+        << 10;
+
+    gtk_set_locale();
+    gtk_init(&argc, &argv);
+
+    const std::uint64_t ram = get_ram_size();
+    const std::uint64_t swap = get_swap_size();
+    total_memory = ram + swap;
+
+    g_print("%sx_pid=%d, moz_pid=%d, total_memory=%" PRIu64
+            ", memory_diff=%" PRIu64 "\n",
+            prefix, x_pid, moz_pid, total_memory, memory_diff);
+
+    // In 64 bits nothing wraps: a reserve with a minus sign, or of 4 TiB
+    // and more, cannot leave a limit of more than the margin.
+    if (memory_diff + limit_margin >= total_memory)
+        do_error(invalid_mem_config);
+    total_memory -= memory_diff;
+
+    g_timeout_add(check_period, check_memory, nullptr);
+    gtk_main();
+    return 0;
+}
