@@ -1,0 +1,282 @@
+#include "process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "files.h"
+
+namespace support {
+
+namespace {
+
+double now()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// In the child: private mount namespace with the given files laid over.
+bool lay_mounts(const std::vector<Mount> &mounts)
+{
+    if (mounts.empty())
+        return true;
+    if (unshare(CLONE_NEWNS) != 0)
+        return false;
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    for (const Mount &m : mounts)
+        if (mount(m.source.c_str(), m.target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return false;
+    return true;
+}
+
+// Reads what is there within timeout seconds; false at end of output.
+bool read_some(Watchdog &w, double timeout)
+{
+    if (w.out < 0)
+        return false;
+    pollfd pfd{w.out, POLLIN, 0};
+    const int ms = timeout > 0 ? static_cast<int>(timeout * 1000) : 0;
+    if (poll(&pfd, 1, ms) <= 0)
+        return true;
+    char chunk[4096];
+    const ssize_t n = read(w.out, chunk, sizeof chunk);
+    if (n <= 0) {
+        close(w.out);
+        w.out = -1;
+        return false;
+    }
+    w.log.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool try_reap(Watchdog &w)
+{
+    if (w.ended)
+        return true;
+    if (waitpid(w.pid, &w.status, WNOHANG) == w.pid)
+        w.ended = true;
+    return w.ended;
+}
+
+} // namespace
+
+Watchdog::~Watchdog()
+{
+    if (pid > 0 && !ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    if (out >= 0)
+        close(out);
+    if (!err_path.empty())
+        unlink(err_path.c_str());
+}
+
+std::string Watchdog::err() const
+{
+    return read_file(err_path);
+}
+
+const char *watchdog_binary()
+{
+    return WATCHDOG_BINARY;
+}
+
+bool can_mount()
+{
+    static int known = -1;
+    if (known >= 0)
+        return known == 1;
+    known = 0;
+    if (geteuid() != 0)
+        return false;
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool ok = lay_mounts({{"/proc/self/stat", "/proc/self/statm"}});
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    known = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
+    return known == 1;
+}
+
+void start(Watchdog &w, const Options &options)
+{
+    std::vector<std::string> args{options.binary.empty() ? watchdog_binary()
+                                                         : options.binary};
+    args.insert(args.end(), options.args.begin(), options.args.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    char err_name[] = "/tmp/watchdog-err-XXXXXX";
+    const int err_fd = mkstemp(err_name);
+    w.err_path = err_name;
+    int pipe_fds[2];
+    if (err_fd < 0 || pipe(pipe_fds) != 0) {
+        ADD_FAILURE() << "cannot create the output channels";
+        return;
+    }
+    fchmod(err_fd, 0666);
+
+    w.pid = fork();
+    if (w.pid == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        dup2(err_fd, STDERR_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        close(err_fd);
+        if (!options.display)
+            unsetenv("DISPLAY");
+        if (!lay_mounts(options.mounts))
+            _exit(126);
+        if (options.as_nobody) {
+            setenv("HOME", "/tmp", 1);
+            if (setsid() < 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                setuid(65534) != 0)
+                _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    close(err_fd);
+    w.out = pipe_fds[0];
+}
+
+bool wait_for(Watchdog &w, const std::string &text, double seconds)
+{
+    const double deadline = now() + seconds;
+    while (w.log.find(text) == std::string::npos) {
+        const double left = deadline - now();
+        if (left <= 0 || !read_some(w, left))
+            return w.log.find(text) != std::string::npos;
+    }
+    return true;
+}
+
+void collect_for(Watchdog &w, double seconds)
+{
+    const double deadline = now() + seconds;
+    for (double left = seconds; left > 0; left = deadline - now())
+        if (!read_some(w, left))
+            break;
+    if (w.out < 0) {
+        // Output ended early; stay the full time so that callers observe
+        // the whole window.
+        const double left = deadline - now();
+        if (left > 0)
+            usleep(static_cast<useconds_t>(left * 1e6));
+    }
+}
+
+bool wait_end(Watchdog &w, double seconds)
+{
+    const double deadline = now() + seconds;
+    while (!try_reap(w)) {
+        const double left = deadline - now();
+        if (left <= 0)
+            return false;
+        if (!read_some(w, left < 0.05 ? left : 0.05) && !try_reap(w))
+            usleep(10000);
+    }
+    while (read_some(w, 0) && w.out >= 0) {
+    }
+    return true;
+}
+
+int exit_code(const Watchdog &w)
+{
+    if (!w.ended || !WIFEXITED(w.status))
+        return -1;
+    return WEXITSTATUS(w.status);
+}
+
+int run(Watchdog &w, const Options &options, double seconds)
+{
+    start(w, options);
+    if (!wait_end(w, seconds)) {
+        kill(w.pid, SIGKILL);
+        waitpid(w.pid, &w.status, 0);
+        w.ended = true;
+        return -1;
+    }
+    return exit_code(w);
+}
+
+Standin::Standin()
+{
+    pid = fork();
+    if (pid == 0) {
+        execlp("sleep", "sleep", "600", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // Wait until it is sleep, not still a copy of this process.
+    for (int i = 0; i < 500; ++i) {
+        if (read_file("/proc/" + std::to_string(pid) + "/comm") == "sleep\n")
+            break;
+        usleep(2000);
+    }
+}
+
+Standin::~Standin()
+{
+    end();
+}
+
+int Standin::reap(double seconds)
+{
+    const double deadline = now() + seconds;
+    while (!reaped) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            reaped = true;
+        else if (r < 0 || now() > deadline)
+            return -1;
+        else
+            usleep(5000);
+    }
+    return status;
+}
+
+void Standin::end()
+{
+    // Never signal a pid that was reaped: it may belong to another process.
+    if (pid <= 0 || reaped)
+        return;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    reaped = true;
+}
+
+char process_state(pid_t pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos || close_paren + 2 >= stat.size())
+        return '?';
+    return stat[close_paren + 2];
+}
+
+unsigned long page_kib()
+{
+    return static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) / 1024;
+}
+
+} // namespace support

@@ -1,0 +1,90 @@
+// Running the real watchdog binary and stand-in processes.
+#ifndef TESTS_SUPPORT_PROCESS_H
+#define TESTS_SUPPORT_PROCESS_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace support {
+
+// A file laid over a /proc file, for the watchdog's process tree only.
+struct Mount {
+    std::string source;
+    std::string target;
+};
+
+struct Options {
+    std::vector<std::string> args;  // after the program name
+    std::vector<Mount> mounts;      // needs root: see can_mount()
+    bool display = true;            // false: DISPLAY is unset
+    bool as_nobody = false;         // run as uid/gid 65534 in a new session
+    std::string binary;             // empty: the binary under test
+};
+
+// A running or ended watchdog and everything it wrote.
+struct Watchdog {
+    pid_t pid = -1;
+    int out = -1;        // read end of its standard output
+    std::string log;     // standard output so far
+    std::string err_path;
+    int status = -1;     // waitpid status once ended
+    bool ended = false;
+
+    ~Watchdog();
+    std::string err() const;  // its standard error
+};
+
+// The watchdog binary under test.
+const char *watchdog_binary();
+
+// Whether this process may lay files over /proc in a private mount
+// namespace (root with mount namespaces).
+bool can_mount();
+
+// Starts the watchdog; its output is collected by the calls below.
+void start(Watchdog &w, const Options &options);
+
+// Reads output until the log contains text or seconds pass.
+bool wait_for(Watchdog &w, const std::string &text, double seconds);
+
+// Reads output for exactly the given time.
+void collect_for(Watchdog &w, double seconds);
+
+// Reads output until the watchdog ends or seconds pass; true if it ended.
+bool wait_end(Watchdog &w, double seconds);
+
+// Runs the watchdog to its end (at most seconds) and returns its exit code,
+// or -1 if it did not exit normally in time (then it is killed).
+int run(Watchdog &w, const Options &options, double seconds = 10);
+
+// Exit code of an ended watchdog, -1 if it did not exit normally.
+int exit_code(const Watchdog &w);
+
+// A stand-in process (sleep) that the test owns and reaps.
+struct Standin {
+    Standin();
+    ~Standin();
+    Standin(const Standin &) = delete;
+    Standin &operator=(const Standin &) = delete;
+
+    // Reaps it once it has ended, waiting at most seconds; returns its
+    // waitpid status, or -1 if it did not end in time.
+    int reap(double seconds);
+    // Kills (SIGKILL) and reaps it, unless it was reaped already.
+    void end();
+
+    pid_t pid = -1;
+    bool reaped = false;
+    int status = 0;
+};
+
+// One-letter state of a process from /proc/PID/stat ('?' when gone).
+char process_state(pid_t pid);
+
+// The kernel's page size in KiB.
+unsigned long page_kib();
+
+} // namespace support
+
+#endif

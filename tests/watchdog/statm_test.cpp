@@ -1,0 +1,63 @@
+// The statm reader on chosen contents and on live processes.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "procinfo/procinfo.h"
+#include "support/fatal_line.h"
+#include "support/files.h"
+#include "watchdog/watchdog.h"
+
+namespace {
+
+TEST(ProcessMemory, TakesTheFirstField)
+{
+    const struct {
+        const char *content;
+        std::uint32_t pages;
+    } cases[] = {
+        {"730 452 424 5 0 89 0\n", 730},
+        {"0 0 0 0 0 0 0\n", 0},                   // exited, not yet reaped
+        {"4294967295 1 1 1 0 1 0\n", 4294967295u},
+        {"12\t34 5\n", 12},  // cut at the space: "12\t34" converts to 12
+    };
+    support::TempDir dir;
+    for (const auto &c : cases)
+        EXPECT_EQ(read_process_memory(dir.write("statm", c.content).c_str()), c.pages)
+            << c.content;
+}
+
+TEST(ProcessMemory, EveryFailureIsFatal)
+{
+    const struct {
+        const char *content;
+        const char *message;
+    } cases[] = {
+        {"", statm_read_error},
+        {"730\n", statm_parse_error},
+        {"abc", statm_parse_error},
+        {"4294967296 1 1 1 0 1 0\n", statm_parse_error},
+    };
+    support::TempDir dir;
+    for (const auto &c : cases) {
+        const std::string path = dir.write("statm", c.content);
+        EXPECT_FATAL(read_process_memory(path.c_str()), c.message) << c.content;
+    }
+    EXPECT_FATAL(read_process_memory(dir.path("gone").c_str()), statm_open_error);
+}
+
+TEST(ProcessMemory, ReadsALiveProcessAndFailsOnAGoneOne)
+{
+    const std::string own = support::read_file("/proc/self/statm");
+    unsigned long pages = 0;
+    ASSERT_EQ(std::sscanf(own.c_str(), "%lu", &pages), 1);
+    // Our own size may move a little between the two reads.
+    const std::uint32_t read = get_process_memory(getpid());
+    EXPECT_GT(read, 0u);
+    EXPECT_NEAR(static_cast<double>(read), static_cast<double>(pages), 256.0);
+
+    EXPECT_FATAL(get_process_memory(0), statm_open_error);
+    EXPECT_FATAL(get_process_memory(-1), statm_open_error);
+}
+
+} // namespace
