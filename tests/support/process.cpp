@@ -274,6 +274,17 @@ char process_state(pid_t pid)
     return stat[close_paren + 2];
 }
 
+char await_state(pid_t pid, char state, double seconds)
+{
+    const double deadline = now() + seconds;
+    char seen = process_state(pid);
+    while (seen != state && now() < deadline) {
+        usleep(2000);
+        seen = process_state(pid);
+    }
+    return seen;
+}
+
 unsigned long page_kib()
 {
     return static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) / 1024;

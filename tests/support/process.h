@@ -82,6 +82,10 @@ struct Standin {
 // One-letter state of a process from /proc/PID/stat ('?' when gone).
 char process_state(pid_t pid);
 
+// The state once it is `state`, or the last one seen after seconds (a
+// signal takes effect when the process next runs, not when kill returns).
+char await_state(pid_t pid, char state, double seconds);
+
 // The kernel's page size in KiB.
 unsigned long page_kib();
 

@@ -110,7 +110,9 @@ TEST(Watch, BelowStaysQuietExactlyAtTheLimitFiresOnce)
     Scene s(x_pages, browser_pages - 1);  // one page below the limit
     support::start(s.w, s.options);
 
-    // Two whole periods below the limit: nothing after the start-up line.
+    // Two whole periods below the limit: nothing after the start-up line,
+    // which is written just before the check is armed.
+    ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log;
     support::collect_for(s.w, 2 * period + 0.5);
     EXPECT_EQ(s.w.log, s.startup());
     EXPECT_EQ(support::process_state(s.browser.pid), 'S');
@@ -119,7 +121,7 @@ TEST(Watch, BelowStaysQuietExactlyAtTheLimitFiresOnce)
     s.dir.write("browser.statm", statm(browser_pages));
     ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 1)) << s.w.log;
     EXPECT_EQ(s.w.log, s.startup() + s.fired(x_pages, browser_pages, "ok"));
-    EXPECT_EQ(support::process_state(s.browser.pid), 'T');
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
     const unsigned long window = support::find_window("Error", 5);
     ASSERT_NE(window, 0u) << "no window titled Error";
 
@@ -128,7 +130,7 @@ TEST(Watch, BelowStaysQuietExactlyAtTheLimitFiresOnce)
     s.dir.write("x.statm", "garbage");
     support::collect_for(s.w, period + 0.5);
     EXPECT_FALSE(support::wait_end(s.w, 0));
-    EXPECT_EQ(support::process_state(s.browser.pid), 'T');
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
 
     ASSERT_TRUE(support::click_dialog_button(window));
     ASSERT_TRUE(support::wait_end(s.w, 5)) << s.w.log;
@@ -165,7 +167,7 @@ TEST_P(Answering, ContinuesKillsAndExitsZero)
     Scene s(c.x_pages, c.browser_pages);
     support::start(s.w, s.options);
     ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 2)) << s.w.log;
-    EXPECT_EQ(support::process_state(s.browser.pid), 'T');
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
     const unsigned long window = support::find_window("Error", 5);
     ASSERT_NE(window, 0u);
 
