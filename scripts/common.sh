@@ -2,7 +2,7 @@
 # install the missing ones.
 
 BUILD_PACKAGES=(cmake make g++ pkg-config libgtk2.0-dev)
-TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev)
+TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps)
 DEMO_PACKAGES=(xvfb xdotool)
 
 # Installs those of the named packages that are missing (as root), or says
