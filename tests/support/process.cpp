@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sstream>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -117,8 +118,14 @@ bool can_mount()
 
 void start(Watchdog &w, const Options &options)
 {
-    std::vector<std::string> args{options.binary.empty() ? watchdog_binary()
-                                                         : options.binary};
+    std::vector<std::string> args;
+#ifdef WATCHDOG_EMULATOR
+    // A binary for another target runs through the emulator.
+    std::istringstream emulator(WATCHDOG_EMULATOR);
+    for (std::string word; emulator >> word;)
+        args.push_back(word);
+#endif
+    args.push_back(options.binary.empty() ? watchdog_binary() : options.binary);
     args.insert(args.end(), options.args.begin(), options.args.end());
     std::vector<char *> argv;
     for (std::string &a : args)
@@ -152,7 +159,7 @@ void start(Watchdog &w, const Options &options)
                 setuid(65534) != 0)
                 _exit(126);
         }
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(pipe_fds[1]);

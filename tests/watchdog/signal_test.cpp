@@ -28,7 +28,7 @@ TEST(SignalProcess, LogsTheOutcomeOnOneLine)
     gone.end();
     EXPECT_EQ(signalled(gone_pid, SIGCONT),
               "Browser controller: signalling process " + std::to_string(gone_pid) +
-                  " (18)... failed\n");
+                  " (" + std::to_string(SIGCONT) + ")... failed\n");
 }
 
 TEST(SignalProcess, NeverAddressesAProcessGroup)
