@@ -36,6 +36,12 @@ extern const char *const invalid_mem_config;
 // ends the process with status 1. Nothing is unwound or closed.
 [[noreturn]] void do_error(const char *message);
 
+// Opens path for reading, or returns nullptr. Every stream the program
+// opens gets the same static stdio buffer (no allocation, no fstat), so at
+// most one stream may be open at a time: each reader closes its file before
+// the next opens one.
+FILE *open_stream(const char *path);
+
 // Opens path for reading; on failure, do_error(message).
 FILE *open_file(const char *path, const char *message);
 

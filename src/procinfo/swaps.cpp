@@ -6,7 +6,7 @@
 
 std::uint32_t read_swap_size(const char *path)
 {
-    FILE *file = std::fopen(path, "r");
+    FILE *file = open_stream(path);
     if (file == nullptr) {
         g_print("%s%s\n", prefix, swap_open_error);
         return 0;
