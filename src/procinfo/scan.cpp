@@ -54,7 +54,7 @@ namespace {
 // Whether strtoul reads a minus sign: the white space it skips, then '-'.
 bool is_negated(const char *text)
 {
-    while (std::isspace(static_cast<unsigned char>(*text)))
+    while (std::isspace(static_cast<unsigned char>(*text)) != 0)
         ++text;
     return *text == '-';
 }

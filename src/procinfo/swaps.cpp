@@ -11,18 +11,18 @@ std::uint32_t read_swap_size(const char *path)
         g_print("%s%s\n", prefix, swap_open_error);
         return 0;
     }
-    if (std::fgets(buf, sizeof buf, file) == nullptr && !std::feof(file)) {
+    if (std::fgets(buf, sizeof buf, file) == nullptr && std::feof(file) == 0) {
         g_print("%s%s\n", prefix, swap_read_error);
         std::fclose(file);
         return 0;
     }
-    if (std::feof(file)) {
+    if (std::feof(file) != 0) {
         // Empty, or a header alone without its newline: no area listed.
         std::fclose(file);
         return 0;
     }
     if (std::fgets(buf, sizeof buf, file) == nullptr) {
-        if (!std::feof(file))
+        if (std::feof(file) == 0)
             do_error(swap_read_error);
         std::fclose(file);
         return 0;

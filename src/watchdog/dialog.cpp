@@ -1,5 +1,5 @@
 // The low-memory dialog and the end of the browser.
-#include <signal.h>
+#include <csignal>
 
 #include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"

@@ -1,5 +1,5 @@
 // Signalling the browser, one log line per signal.
-#include <signal.h>
+#include <csignal>
 
 #include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
