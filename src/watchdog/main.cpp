@@ -9,7 +9,8 @@ int main(int argc, char *argv[])
     if (argc != 4)
         do_error(invalid_usage_error);
 
-    // Everything is parsed before the toolkit sees the command line.
+    // Everything is parsed before the toolkit sees the command line. A pid
+    // keeps the 32-bit pattern: "-1" reads back as -1.
     x_pid = static_cast<int>(parse_number(argv[1], invalid_usage_error));
     moz_pid = static_cast<int>(parse_number(argv[2], invalid_usage_error));
     memory_diff =
@@ -27,8 +28,8 @@ int main(int argc, char *argv[])
             ", memory_diff=%" PRIu64 "\n",
             prefix, x_pid, moz_pid, total_memory, memory_diff);
 
-    // In 64 bits nothing wraps: a reserve with a minus sign, or of 4 TiB
-    // and more, cannot leave a limit of more than the margin.
+    // In 64 bits the reserve never wraps into a small one: given with a
+    // minus sign it is about 4 PiB, and 4 TiB stays 4 TiB.
     if (memory_diff + limit_margin >= total_memory)
         do_error(invalid_mem_config);
     total_memory -= memory_diff;
