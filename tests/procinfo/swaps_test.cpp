@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "procinfo/procinfo.h"
-#include "support/fatal_line.h"
 #include "support/files.h"
+#include "support/readers.h"
 
 namespace {
 
@@ -58,17 +58,12 @@ TEST(SwapSize, AnUnreadableHeaderWarnsAndCountsZero)
 
 TEST(SwapSize, AMalformedFirstAreaIsFatal)
 {
-    const std::string cases[] = {
-        header + "/dev/sda2\n",                            // no blank after the name
-        header + "/dev/sda2 partition\n",                  // none after the type
-        header + "/dev/sda2 partition\t1046524\n",         // none after the size
-        header + "/dev/sda2 partition\t4294967296\t0\t-2\n",  // size overflows
-    };
-    support::TempDir dir;
-    for (const std::string &content : cases) {
-        const std::string path = dir.write("swaps", content);
-        EXPECT_FATAL(read_swap_size(path.c_str()), swap_parse_error) << content;
-    }
+    support::expect_fatal_reads(read_swap_size, {
+        {header + "/dev/sda2\n", swap_parse_error},                     // no blank after the name
+        {header + "/dev/sda2 partition\n", swap_parse_error},           // none after the type
+        {header + "/dev/sda2 partition\t1046524\n", swap_parse_error},  // none after the size
+        {header + "/dev/sda2 partition\t4294967296\t0\t-2\n", swap_parse_error},  // overflows
+    });
 }
 
 TEST(SwapSize, ReadsThisMachine)

@@ -27,20 +27,14 @@ void XvfbEnvironment::SetUp()
         _exit(127);
     }
     close(fds[1]);
-    char number[16] = {};
-    std::size_t got = 0;
-    while (got < sizeof number - 1) {
-        const ssize_t n = read(fds[0], number + got, sizeof number - 1 - got);
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-        if (number[got - 1] == '\n')
-            break;
-    }
-    close(fds[0]);
-    ASSERT_GT(got, 0u) << "Xvfb did not start (is it installed?)";
-    const std::string display = ":" + std::to_string(std::atoi(number));
-    setenv("DISPLAY", display.c_str(), 1);
+    // Xvfb writes its display number once it is ready.
+    FILE *ready = fdopen(fds[0], "r");
+    int number = -1;
+    const bool started = ready != nullptr && std::fscanf(ready, "%d", &number) == 1;
+    if (ready != nullptr)
+        std::fclose(ready);
+    ASSERT_TRUE(started) << "Xvfb did not start (is it installed?)";
+    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
 }
 
 void XvfbEnvironment::TearDown()
@@ -99,24 +93,16 @@ bool close_window(unsigned long window)
 
 bool click_dialog_button(unsigned long window)
 {
-    FILE *out = popen(("xdotool getwindowgeometry --shell " +
-                       std::to_string(window) + " 2>/dev/null").c_str(),
-                      "r");
-    if (out == nullptr)
+    Display *display = XOpenDisplay(nullptr);
+    if (display == nullptr)
         return false;
-    int width = 0;
-    int height = 0;
-    char line[128];
-    while (std::fgets(line, sizeof line, out) != nullptr) {
-        std::sscanf(line, "WIDTH=%d", &width);
-        std::sscanf(line, "HEIGHT=%d", &height);
-    }
-    pclose(out);
-    if (width <= 0 || height <= 0)
-        return false;
-    return xdotool("mousemove --window " + std::to_string(window) + " " +
-                   std::to_string(width - 45) + " " + std::to_string(height - 22) +
-                   " click 1");
+    XWindowAttributes size{};
+    const Status known = XGetWindowAttributes(display, window, &size);
+    XCloseDisplay(display);
+    return known != 0 &&
+           xdotool("mousemove --window " + std::to_string(window) + " " +
+                   std::to_string(size.width - 45) + " " +
+                   std::to_string(size.height - 22) + " click 1");
 }
 
 } // namespace support

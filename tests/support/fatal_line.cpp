@@ -15,10 +15,14 @@ std::string exact_regex(const std::string &text)
     return regex + "$";
 }
 
+std::string log_line(const std::string &text)
+{
+    return "Browser controller: " + text + "\n";
+}
+
 std::string fatal_line(const char *message)
 {
-    return std::string("Browser controller: fatal error (") + message +
-           "), exiting...\n";
+    return log_line(std::string("fatal error (") + message + "), exiting...");
 }
 
 } // namespace support

@@ -12,6 +12,9 @@ namespace support {
 // A POSIX extended regex that matches exactly `text`, anchored at both ends.
 std::string exact_regex(const std::string &text);
 
+// A log line: the prefix, the text and the newline.
+std::string log_line(const std::string &text);
+
 // The line do_error writes for message.
 std::string fatal_line(const char *message);
 

@@ -42,6 +42,11 @@ const char *watchdog_binary();
 // namespace (root with mount namespaces).
 bool can_mount();
 
+// Skips the test where files cannot be laid over /proc.
+#define REQUIRE_MOUNTS()                                                       \
+    if (!::support::can_mount())                                               \
+    GTEST_SKIP() << "needs root and mount namespaces to lay files over /proc"
+
 // Starts the watchdog; its output is collected by the calls below.
 void start(Watchdog &w, const Options &options);
 
@@ -55,7 +60,7 @@ void collect_for(Watchdog &w, double seconds);
 bool wait_end(Watchdog &w, double seconds);
 
 // Runs the watchdog to its end (at most seconds) and returns its exit code,
-// or -1 if it did not exit normally in time (then it is killed).
+// or -1 if it did not exit normally in time.
 int run(Watchdog &w, const Options &options, double seconds = 10);
 
 // Exit code of an ended watchdog, -1 if it did not exit normally.

@@ -13,17 +13,14 @@ namespace {
 using support::Options;
 using support::Watchdog;
 
-const std::string usage_line =
-    "Browser controller: fatal error (invalid usage), exiting...\n";
-const std::string config_line =
-    "Browser controller: fatal error (invalid memory configuration), exiting...\n";
+const std::string usage_line = support::fatal_line("invalid usage");
+const std::string config_line = support::fatal_line("invalid memory configuration");
 const std::string swaps_header = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n";
 
 std::string startup_line(const std::string &pids, const std::string &total,
                          const std::string &diff)
 {
-    return "Browser controller: " + pids + ", total_memory=" + total +
-           ", memory_diff=" + diff + "\n";
+    return support::log_line(pids + ", total_memory=" + total + ", memory_diff=" + diff);
 }
 
 TEST(CommandLine, AWrongCountOrOverflowingArgumentIsInvalidUsage)
@@ -84,8 +81,7 @@ class StartUp : public testing::TestWithParam<StartCase> {};
 
 TEST_P(StartUp, FixesTheLimitOrRefuses)
 {
-    if (!support::can_mount())
-        GTEST_SKIP() << "needs root and mount namespaces to lay files over /proc";
+    REQUIRE_MOUNTS();
     const StartCase &c = GetParam();
     support::TempDir dir;
     Watchdog w;
@@ -140,10 +136,3 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<StartCase> &info) { return info.param.name; });
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new support::XvfbEnvironment);
-    return RUN_ALL_TESTS();
-}

@@ -7,44 +7,29 @@
 #include "support/fatal_line.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/readers.h"
 #include "watchdog/watchdog.h"
 
 namespace {
 
 TEST(ProcessMemory, TakesTheFirstField)
 {
-    const struct {
-        const char *content;
-        std::uint32_t pages;
-    } cases[] = {
+    support::expect_reads(read_process_memory, {
         {"730 452 424 5 0 89 0\n", 730},
         {"0 0 0 0 0 0 0\n", 0},                   // exited, not yet reaped
         {"4294967295 1 1 1 0 1 0\n", 4294967295u},
         {"12\t34 5\n", 12},  // cut at the space: "12\t34" converts to 12
-    };
-    support::TempDir dir;
-    for (const auto &c : cases)
-        EXPECT_EQ(read_process_memory(dir.write("statm", c.content).c_str()), c.pages)
-            << c.content;
+    });
 }
 
 TEST(ProcessMemory, EveryFailureIsFatal)
 {
-    const struct {
-        const char *content;
-        const char *message;
-    } cases[] = {
+    support::expect_fatal_reads(read_process_memory, {
         {"", statm_read_error},
         {"730\n", statm_parse_error},
         {"abc", statm_parse_error},
         {"4294967296 1 1 1 0 1 0\n", statm_parse_error},
-    };
-    support::TempDir dir;
-    for (const auto &c : cases) {
-        const std::string path = dir.write("statm", c.content);
-        EXPECT_FATAL(read_process_memory(path.c_str()), c.message) << c.content;
-    }
-    EXPECT_FATAL(read_process_memory(dir.path("gone").c_str()), statm_open_error);
+    }, statm_open_error);
 }
 
 TEST(ProcessMemory, ReadsALiveProcessAndFailsOnAGoneOne)

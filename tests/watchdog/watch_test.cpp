@@ -14,6 +14,7 @@
 namespace {
 
 using support::Watchdog;
+const auto line = support::log_line;
 
 constexpr double period = 3.0;  // seconds between two checks
 
@@ -28,11 +29,6 @@ const std::string swaps =
 std::string statm(unsigned long pages)
 {
     return std::to_string(pages) + " 100 50 10 0 40 0\n";
-}
-
-std::string line(const std::string &text)
-{
-    return "Browser controller: " + text + "\n";
 }
 
 // Two stand-ins, an X server's and a browser's, with chosen statm files
@@ -92,10 +88,6 @@ struct Scene {
         EXPECT_EQ(support::process_state(x.pid), 'S') << "the X server is never signalled";
     }
 };
-
-#define REQUIRE_MOUNTS()                                                        \
-    if (!support::can_mount())                                                  \
-    GTEST_SKIP() << "needs root and mount namespaces to lay files over /proc"
 
 unsigned long limit_pages()
 {
@@ -312,10 +304,3 @@ TEST(Watch, PidsThatAreNotNumbersFailAtTheFirstCheck)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new support::XvfbEnvironment);
-    return RUN_ALL_TESTS();
-}
