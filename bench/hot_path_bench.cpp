@@ -11,16 +11,17 @@ namespace {
 
 void get_process_memory_live(benchmark::State &state)
 {
-    const int self = getpid();
+    const int self = open_process_dir(getpid());
     for (auto _ : state)
         benchmark::DoNotOptimize(get_process_memory(self));
+    close(self);
 }
 BENCHMARK(get_process_memory_live);
 
 void check_memory_below_limit(benchmark::State &state)
 {
-    x_pid = getpid();
-    moz_pid = getppid();
+    x_dir = open_process_dir(getpid());
+    moz_dir = open_process_dir(getppid());
     total_memory = UINT64_MAX;  // never reached: the whole check, every time
     for (auto _ : state)
         benchmark::DoNotOptimize(check_memory(nullptr));

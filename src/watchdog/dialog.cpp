@@ -4,10 +4,69 @@
 #include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
 
+namespace {
+
+// A window manager may hold a short grab while it maps a window: about a
+// second of retries before the holder is taken to be the stopped browser.
+constexpr guint input_retry_ms = 50;
+constexpr int input_patience = 20;
+
+bool pointer_held;
+bool keyboard_held;
+int tries_left;
+
+// Takes whichever of the pointer and the keyboard the dialog does not hold
+// yet; true once it holds both. Events for the dialog's own windows reach
+// them as usual (owner_events), everything else comes to the dialog.
+bool take_input(GtkWidget *dialog)
+{
+    GdkWindow *window = dialog->window;
+    if (!pointer_held)
+        pointer_held = gdk_pointer_grab(window, TRUE,
+                                        static_cast<GdkEventMask>(
+                                            GDK_BUTTON_PRESS_MASK |
+                                            GDK_BUTTON_RELEASE_MASK),
+                                        nullptr, nullptr,
+                                        GDK_CURRENT_TIME) == GDK_GRAB_SUCCESS;
+    if (!keyboard_held)
+        keyboard_held =
+            gdk_keyboard_grab(window, TRUE, GDK_CURRENT_TIME) == GDK_GRAB_SUCCESS;
+    return pointer_held && keyboard_held;
+}
+
+gboolean retry_input(gpointer dialog)
+{
+    if (take_input(static_cast<GtkWidget *>(dialog)))
+        return FALSE;
+    if (tries_left > 0 && --tries_left == 0 && frozen) {
+        // Nobody can answer while the stopped browser holds the input, and
+        // its grab ends only with its X connection: end it now. The dialog
+        // stays as the notice and takes the input once it is free.
+        g_print("%sinput held by another client, ending the browser now\n", prefix);
+        end_browser();
+    }
+    return TRUE;
+}
+
+gboolean on_map(GtkWidget *dialog, GdkEvent *, gpointer)
+{
+    if (!take_input(dialog)) {
+        tries_left = input_patience;
+        g_timeout_add(input_retry_ms, retry_input, dialog);
+    }
+    return FALSE;
+}
+
+} // namespace
+
 void memory_error()
 {
+    // Guarded before the browser stops, so that no moment is left in which
+    // the program could end and leave it stopped.
+    guard_freeze();
+    frozen = true;
     // Freeze first: the browser must not grow while the dialog comes up.
-    signal_process(moz_pid, SIGSTOP);
+    signal_process(moz_pid, moz_dir, SIGSTOP);
 
     GtkWidget *dialog = gtk_dialog_new_with_buttons(
         "Error", nullptr,
@@ -28,6 +87,7 @@ void memory_error()
 
     g_signal_connect_data(dialog, "response", G_CALLBACK(do_ok), dialog,
                           nullptr, G_CONNECT_SWAPPED);
+    g_signal_connect(dialog, "map-event", G_CALLBACK(on_map), nullptr);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
 
     g_print("%sshowing confirmation dialog\n", prefix);
@@ -37,9 +97,6 @@ void memory_error()
 
 void do_ok(GtkWidget *, gint, gpointer)
 {
-    // Continue before killing, so the kill is not left pending on a
-    // stopped process.
-    signal_process(moz_pid, SIGCONT);
-    signal_process(moz_pid, SIGKILL);
+    end_browser();
     gtk_main_quit();
 }

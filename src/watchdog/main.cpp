@@ -17,6 +17,12 @@ int main(int argc, char *argv[])
         static_cast<std::uint64_t>(parse_number(argv[3], invalid_usage_error))
         << 10;
 
+    // Handles that stay bound to the processes named now: a pid that is
+    // reused later can never turn the watchdog on a stranger.
+    x_dir = open_process_dir(x_pid);
+    moz_dir = open_process_dir(moz_pid);
+    moz_pidfd = open_pidfd(moz_pid, moz_dir);
+
     gtk_set_locale();
     gtk_init(&argc, &argv);
 

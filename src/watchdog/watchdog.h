@@ -14,15 +14,36 @@ extern std::uint64_t memory_diff;  // the reserve, KiB
 extern std::uint64_t total_memory; // RAM plus swap, KiB; then the limit
 extern const int check_period;     // ms between two checks
 
+// Handles on the watched processes, taken at start-up, -1 where none could
+// be had. A /proc/PID directory stays bound to its process: once that
+// process has ended, nothing can be opened or signalled through it, even
+// after its pid went to another process.
+extern int x_dir;      // /proc/X_PID
+extern int moz_dir;    // /proc/BROWSER_PID
+extern int moz_pidfd;  // pidfd_open(BROWSER_PID), for reclaiming its memory
+
+// True from the moment the browser is stopped until it has been sent
+// SIGKILL: while it holds, the watchdog must not end without ending it.
+extern bool frozen;
+
 // Smallest limit, in KiB, that start-up accepts is one above this margin.
 constexpr std::uint64_t limit_margin = 10240;
 
-// Total program size of pid in pages: the first field of /proc/PID/statm.
-// Every failure is fatal, with the statm messages.
-std::uint32_t get_process_memory(int pid);
+// Opens /proc/PID as a directory (close-on-exec); -1 when it cannot.
+int open_process_dir(int pid);
 
-// The same on a statm file at any path.
-std::uint32_t read_process_memory(const char *path);
+// A pidfd for pid (Linux 5.3), only while dir still names a live process,
+// so that both handles are known to hold the same process; -1 otherwise.
+int open_pidfd(int pid, int dir);
+
+// Total program size in pages of the process whose /proc directory is open
+// as dir: the first field of its statm. Every failure is fatal, with the
+// statm messages (an ended process cannot be opened).
+std::uint32_t get_process_memory(int dir);
+
+// The same on a statm file at path, relative to dir (an absolute path
+// ignores dir).
+std::uint32_t read_process_memory(int dir, const char *path);
 
 // Timer callback: compares the size of the X server plus the browser with
 // total_memory. Returns TRUE while below; at or above the limit it logs the
@@ -30,17 +51,32 @@ std::uint32_t read_process_memory(const char *path);
 // again.
 gboolean check_memory(gpointer unused);
 
-// Sends sig to pid and logs "<prefix>signalling process PID (SIG)... " then
-// "ok" or "failed" on the same line. A pid of 0 or below is never
-// signalled (kill would reach a whole process group): it logs "failed".
-void signal_process(int pid, int sig);
+// Sends sig to the process held by dir and logs "<prefix>signalling
+// process PID (SIG)... " then "ok" or "failed" on the same line. Through
+// pidfd_send_signal, so a process that has ended is never mistaken for
+// one that took its pid; kill() only where the kernel lacks that call, and
+// never to a pid of 0 or below (kill would reach a process group).
+void signal_process(int pid, int dir, int sig);
+
+// Ends the freeze: continues and kills the browser, then asks the kernel to
+// reclaim its memory at once. Does nothing unless frozen, so the browser is
+// signalled at most once whatever ends the freeze.
+void end_browser();
+
+// Makes sure no way out of the program leaves the browser stopped: from
+// now on SIGTERM, SIGINT, SIGHUP and a lost display first end the browser,
+// then end the program as they would have (the signal re-raised, status 1
+// for the display).
+void guard_freeze();
 
 // Stops the browser, then builds, logs and shows the modal low-memory
-// dialog. Returns without waiting for the answer.
+// dialog, which takes the pointer and keyboard once mapped. Returns without
+// waiting for the answer.
 void memory_error();
 
-// Response handler of the dialog, for every response: continues and kills
-// the browser, then quits the main loop. Its arguments are ignored.
+// Response handler of the dialog, for every response: ends the browser
+// unless that was done already, then quits the main loop. Its arguments
+// are ignored.
 void do_ok(GtkWidget *dialog, gint response, gpointer instance);
 
 #endif

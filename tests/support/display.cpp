@@ -14,12 +14,13 @@ namespace {
 pid_t xvfb_pid = -1;
 }
 
-void XvfbEnvironment::SetUp()
+std::string start_xvfb(pid_t &pid)
 {
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    xvfb_pid = fork();
-    if (xvfb_pid == 0) {
+    if (pipe(fds) != 0)
+        return "";
+    pid = fork();
+    if (pid == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp",
@@ -33,17 +34,28 @@ void XvfbEnvironment::SetUp()
     const bool started = ready != nullptr && std::fscanf(ready, "%d", &number) == 1;
     if (ready != nullptr)
         std::fclose(ready);
-    ASSERT_TRUE(started) << "Xvfb did not start (is it installed?)";
-    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+    return started ? ":" + std::to_string(number) : "";
+}
+
+void stop_xvfb(pid_t &pid)
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+}
+
+void XvfbEnvironment::SetUp()
+{
+    const std::string name = start_xvfb(xvfb_pid);
+    ASSERT_NE(name, "") << "Xvfb did not start (is it installed?)";
+    setenv("DISPLAY", name.c_str(), 1);
 }
 
 void XvfbEnvironment::TearDown()
 {
-    if (xvfb_pid > 0) {
-        kill(xvfb_pid, SIGTERM);
-        waitpid(xvfb_pid, nullptr, 0);
-        xvfb_pid = -1;
-    }
+    stop_xvfb(xvfb_pid);
 }
 
 bool xdotool(const std::string &args)
@@ -89,6 +101,63 @@ bool close_window(unsigned long window)
     XSync(display, False);
     XCloseDisplay(display);
     return sent != 0;
+}
+
+namespace {
+
+// Tries to grab the device on the root window and lets go at once.
+bool grab_refused(bool keyboard)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    const Window root = DefaultRootWindow(display);
+    const int status =
+        keyboard ? XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync,
+                                 CurrentTime)
+                 : XGrabPointer(display, root, False, ButtonPressMask, GrabModeAsync,
+                                GrabModeAsync, None, None, CurrentTime);
+    if (status == GrabSuccess) {
+        if (keyboard)
+            XUngrabKeyboard(display, CurrentTime);
+        else
+            XUngrabPointer(display, CurrentTime);
+    }
+    XCloseDisplay(display);
+    return status == AlreadyGrabbed || status == GrabFrozen;
+}
+
+bool await_grab(bool keyboard, bool held, double seconds)
+{
+    const int tries = static_cast<int>(seconds * 50);
+    for (int i = 0; i <= tries; ++i) {
+        if (grab_refused(keyboard) == held)
+            return true;
+        usleep(20000);
+    }
+    return false;
+}
+
+} // namespace
+
+bool pointer_grabbed()
+{
+    return grab_refused(false);
+}
+
+bool keyboard_grabbed()
+{
+    return grab_refused(true);
+}
+
+bool await_pointer_grab(bool held, double seconds)
+{
+    return await_grab(false, held, seconds);
+}
+
+bool await_keyboard_grab(bool held, double seconds)
+{
+    return await_grab(true, held, seconds);
 }
 
 bool click_dialog_button(unsigned long window)

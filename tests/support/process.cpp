@@ -10,6 +10,7 @@
 #include <sstream>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -64,6 +65,31 @@ bool read_some(Watchdog &w, double timeout)
     return true;
 }
 
+std::vector<char *> argv_of(std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Reads one line from fd into line, waiting at most seconds in all.
+bool read_line(int fd, std::string &line, double seconds)
+{
+    const double deadline = now() + seconds;
+    char c = 0;
+    while (c != '\n') {
+        pollfd pfd{fd, POLLIN, 0};
+        const double left = deadline - now();
+        if (left <= 0 || poll(&pfd, 1, static_cast<int>(left * 1000) + 1) <= 0 ||
+            read(fd, &c, 1) != 1)
+            return false;
+        line += c;
+    }
+    return true;
+}
+
 bool try_reap(Watchdog &w)
 {
     if (w.ended)
@@ -97,6 +123,11 @@ const char *watchdog_binary()
     return WATCHDOG_BINARY;
 }
 
+const char *input_grabber_binary()
+{
+    return INPUT_GRABBER;
+}
+
 bool can_mount()
 {
     static int known = -1;
@@ -116,7 +147,7 @@ bool can_mount()
     return known == 1;
 }
 
-void start(Watchdog &w, const Options &options)
+std::vector<std::string> target_command(const std::string &binary)
 {
     std::vector<std::string> args;
 #ifdef WATCHDOG_EMULATOR
@@ -125,12 +156,16 @@ void start(Watchdog &w, const Options &options)
     for (std::string word; emulator >> word;)
         args.push_back(word);
 #endif
-    args.push_back(options.binary.empty() ? watchdog_binary() : options.binary);
+    args.push_back(binary);
+    return args;
+}
+
+void start(Watchdog &w, const Options &options)
+{
+    std::vector<std::string> args =
+        target_command(options.binary.empty() ? watchdog_binary() : options.binary);
     args.insert(args.end(), options.args.begin(), options.args.end());
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    std::vector<char *> argv = argv_of(args);
 
     char err_name[] = "/tmp/watchdog-err-XXXXXX";
     const int err_fd = mkstemp(err_name);
@@ -151,6 +186,8 @@ void start(Watchdog &w, const Options &options)
         close(err_fd);
         if (!options.display)
             unsetenv("DISPLAY");
+        if (!options.display_name.empty())
+            setenv("DISPLAY", options.display_name.c_str(), 1);
         if (!lay_mounts(options.mounts))
             _exit(126);
         if (options.as_nobody) {
@@ -220,24 +257,42 @@ int run(Watchdog &w, const Options &options, double seconds)
     return exit_code(w);
 }
 
-Standin::Standin()
+Standin::Standin() : Standin({"/bin/sh", "-c", "echo ready; read _"}) {}
+
+Standin::Standin(const std::vector<std::string> &command)
 {
+    // Close-on-exec in this process: no other child may hold them open.
+    int out[2], in[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "cannot create the stand-in's pipes";
+        return;
+    }
+    std::vector<std::string> args = command;
+    std::vector<char *> argv = argv_of(args);
     pid = fork();
     if (pid == 0) {
-        execlp("sleep", "sleep", "600", static_cast<char *>(nullptr));
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
-    // Wait until it is sleep, not still a copy of this process.
-    for (int i = 0; i < 500; ++i) {
-        if (read_file("/proc/" + std::to_string(pid) + "/comm") == "sleep\n")
-            break;
-        usleep(2000);
-    }
+    close(in[0]);
+    close(out[1]);
+    input = in[1];
+    std::string line;
+    // Then blocked on its input: asleep, as a browser at rest.
+    ready = read_line(out[0], line, 30) && line == "ready\n" &&
+            await_state(pid, 'S', 30) == 'S';
+    close(out[0]);
+    if (!ready)
+        ADD_FAILURE() << "stand-in " << command[0] << " did not say it was ready";
 }
 
 Standin::~Standin()
 {
     end();
+    if (input >= 0)
+        close(input);
 }
 
 int Standin::reap(double seconds)

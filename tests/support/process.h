@@ -19,6 +19,7 @@ struct Options {
     std::vector<Mount> mounts;      // needs root: see can_mount()
     bool display = true;            // false: DISPLAY is unset
     bool as_nobody = false;         // run as uid/gid 65534 in a new session
+    std::string display_name;       // non-empty: DISPLAY for it alone
     std::string binary;             // empty: the binary under test
 };
 
@@ -37,6 +38,9 @@ struct Watchdog {
 
 // The watchdog binary under test.
 const char *watchdog_binary();
+
+// The stand-in browser that holds the input (support/input_grabber.cpp).
+const char *input_grabber_binary();
 
 // Whether this process may lay files over /proc in a private mount
 // namespace (root with mount namespaces).
@@ -66,9 +70,20 @@ int run(Watchdog &w, const Options &options, double seconds = 10);
 // Exit code of an ended watchdog, -1 if it did not exit normally.
 int exit_code(const Watchdog &w);
 
-// A stand-in process (sleep) that the test owns and reaps.
+// The command line that runs a program built for the target: through the
+// emulator where the tests run under one.
+std::vector<std::string> target_command(const std::string &binary);
+
+// A stand-in process that the test owns and reaps. It counts as started
+// only once it has written "ready" to its standard output and then sleeps,
+// so that its loader is done and its size no longer changes. It ends by itself at the
+// end of its standard input, which the test holds: no stand-in outlives
+// the test.
 struct Standin {
+    // A shell that says it is ready and waits on its input.
     Standin();
+    // Any program that does the same (argv[0] is run as given).
+    explicit Standin(const std::vector<std::string> &command);
     ~Standin();
     Standin(const Standin &) = delete;
     Standin &operator=(const Standin &) = delete;
@@ -80,8 +95,10 @@ struct Standin {
     void end();
 
     pid_t pid = -1;
+    bool ready = false;  // it said so in time
     bool reaped = false;
     int status = 0;
+    int input = -1;      // write end of its standard input
 };
 
 // One-letter state of a process from /proc/PID/stat ('?' when gone).

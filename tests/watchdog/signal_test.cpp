@@ -1,44 +1,82 @@
-// Signalling: one log line per signal, and never a process group.
+// Signalling: one log line per signal, only ever the process held, and the
+// freeze ended exactly once.
 #include <csignal>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "support/fatal_line.h"
 #include "support/process.h"
 #include "watchdog/watchdog.h"
 
 namespace {
 
-std::string signalled(int pid, int sig)
+using support::log_line;
+
+std::string signalled(int pid, int dir, int sig)
 {
     testing::internal::CaptureStdout();
-    signal_process(pid, sig);
+    signal_process(pid, dir, sig);
     return testing::internal::GetCapturedStdout();
+}
+
+std::string line(int pid, int sig, const char *outcome)
+{
+    return log_line("signalling process " + std::to_string(pid) + " (" +
+                    std::to_string(sig) + ")... " + outcome);
 }
 
 TEST(SignalProcess, LogsTheOutcomeOnOneLine)
 {
-    const int self = getpid();
-    EXPECT_EQ(signalled(self, 0),
-              "Browser controller: signalling process " + std::to_string(self) +
-                  " (0)... ok\n");
+    const int self_dir = open_process_dir(getpid());
+    EXPECT_EQ(signalled(getpid(), self_dir, 0), line(getpid(), 0, "ok"));
+    close(self_dir);
 
     support::Standin gone;
-    const int gone_pid = gone.pid;
+    const int gone_dir = open_process_dir(gone.pid);
     gone.end();
-    EXPECT_EQ(signalled(gone_pid, SIGCONT),
-              "Browser controller: signalling process " + std::to_string(gone_pid) +
-                  " (" + std::to_string(SIGCONT) + ")... failed\n");
+    EXPECT_EQ(signalled(gone.pid, gone_dir, SIGCONT), line(gone.pid, SIGCONT, "failed"));
+    close(gone_dir);
 }
 
-TEST(SignalProcess, NeverAddressesAProcessGroup)
+TEST(SignalProcess, ReachesOnlyTheProcessItsHandleHolds)
 {
-    // kill(0, 0) and kill(-1, 0) would succeed; the pid alone must refuse.
-    EXPECT_EQ(signalled(0, 0), "Browser controller: signalling process 0 (0)... failed\n");
-    EXPECT_EQ(signalled(-1, 0), "Browser controller: signalling process -1 (0)... failed\n");
-    EXPECT_EQ(signalled(-getpgrp(), 0),
-              "Browser controller: signalling process " + std::to_string(-getpgrp()) +
-                  " (0)... failed\n");
+    // Another live process's pid with this one's handle: the handle wins.
+    support::Standin standin;
+    const int dir = open_process_dir(standin.pid);
+    EXPECT_EQ(signalled(getpid(), dir, SIGSTOP), line(getpid(), SIGSTOP, "ok"));
+    EXPECT_EQ(support::await_state(standin.pid, 'T', 5), 'T');
+    close(dir);
+
+    // No handle: never kill() by pid, never a process group.
+    for (const int pid : {standin.pid, 0, -1, -getpgrp()})
+        EXPECT_EQ(signalled(pid, -1, 0), line(pid, 0, "failed"));
+}
+
+TEST(EndBrowser, SignalsOnlyWhileFrozenAndOnce)
+{
+    support::Standin browser;
+    moz_pid = browser.pid;
+    moz_dir = open_process_dir(browser.pid);
+    moz_pidfd = open_pidfd(browser.pid, moz_dir);
+
+    frozen = false;
+    testing::internal::CaptureStdout();
+    end_browser();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    frozen = true;
+    testing::internal::CaptureStdout();
+    end_browser();
+    end_browser();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              line(browser.pid, SIGCONT, "ok") + line(browser.pid, SIGKILL, "ok"));
+    EXPECT_FALSE(frozen);
+    const int status = browser.reap(5);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    close(moz_dir);
+    if (moz_pidfd >= 0)
+        close(moz_pidfd);
 }
 
 } // namespace
