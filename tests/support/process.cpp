@@ -257,10 +257,14 @@ int run(Watchdog &w, const Options &options, double seconds)
     return exit_code(w);
 }
 
-Standin::Standin() : Standin({"/bin/sh", "-c", "echo ready; read _"}) {}
+Standin::Standin() : Standin(std::vector<std::string>{}) {}
 
-Standin::Standin(const std::vector<std::string> &command)
+Standin::Standin(const std::vector<std::string> &command_given)
 {
+    const std::vector<std::string> command =
+        command_given.empty()
+            ? std::vector<std::string>{"/bin/sh", "-c", "echo ready; read _"}
+            : command_given;
     // Close-on-exec in this process: no other child may hold them open.
     int out[2], in[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0) {

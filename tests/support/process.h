@@ -82,7 +82,8 @@ std::vector<std::string> target_command(const std::string &binary);
 struct Standin {
     // A shell that says it is ready and waits on its input.
     Standin();
-    // Any program that does the same (argv[0] is run as given).
+    // Any program that does the same (argv[0] is run as given); an empty
+    // command is the shell.
     explicit Standin(const std::vector<std::string> &command);
     ~Standin();
     Standin(const Standin &) = delete;

@@ -10,89 +10,17 @@
 #include "support/fatal_line.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/scene.h"
 
 namespace {
 
 using support::Watchdog;
 const auto line = support::log_line;
 
-constexpr double period = 3.0;  // seconds between two checks
-
-// RAM 100000 KiB plus one swap area of 20000 KiB, reserve 1 MiB: the
-// limit is 118976 KiB, a multiple of every page size the kernel uses.
-constexpr unsigned long limit_kib = 118976;
-const std::string meminfo = "MemTotal:      100000 kB\nMemFree:  5000 kB\n";
-const std::string swaps =
-    "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n"
-    "/swapfile                               file\t\t20000\t\t0\t\t-2\n";
-
-std::string statm(unsigned long pages)
-{
-    return std::to_string(pages) + " 100 50 10 0 40 0\n";
-}
-
-// Two stand-ins, an X server's and a browser's, with chosen statm files
-// laid over theirs for the watchdog alone.
-struct Scene {
-    support::TempDir dir;
-    support::Standin x;
-    support::Standin browser;
-    Watchdog w;
-    support::Options options;
-
-    Scene(unsigned long x_pages, unsigned long browser_pages)
-    {
-        dir.write("x.statm", statm(x_pages));
-        dir.write("browser.statm", statm(browser_pages));
-        options.args = {std::to_string(x.pid), std::to_string(browser.pid), "1"};
-        options.mounts = {
-            {dir.write("meminfo", meminfo), "/proc/meminfo"},
-            {dir.write("swaps", swaps), "/proc/swaps"},
-            {dir.path("x.statm"), "/proc/" + std::to_string(x.pid) + "/statm"},
-            {dir.path("browser.statm"),
-             "/proc/" + std::to_string(browser.pid) + "/statm"},
-        };
-    }
-
-    std::string startup() const
-    {
-        return line("x_pid=" + std::to_string(x.pid) + ", moz_pid=" +
-                    std::to_string(browser.pid) +
-                    ", total_memory=120000, memory_diff=1024");
-    }
-
-    std::string signalled(int sig, const char *outcome) const
-    {
-        return line("signalling process " + std::to_string(browser.pid) + " (" +
-                    std::to_string(sig) + ")... " + outcome);
-    }
-
-    std::string fired(unsigned long x_pages, unsigned long browser_pages,
-                      const char *outcome) const
-    {
-        const unsigned long long kib = support::page_kib();
-        return line("memory limit exceeded, memory=" +
-                    std::to_string((x_pages + browser_pages) * kib) +
-                    " (X=" + std::to_string(x_pages * kib) +
-                    ", durezezur=" + std::to_string(browser_pages * kib) + ")") +
-               signalled(SIGSTOP, outcome) + line("showing confirmation dialog");
-    }
-
-    std::string answered(const char *outcome) const
-    {
-        return signalled(SIGCONT, outcome) + signalled(SIGKILL, outcome);
-    }
-
-    void expect_x_untouched()
-    {
-        EXPECT_EQ(support::process_state(x.pid), 'S') << "the X server is never signalled";
-    }
-};
-
-unsigned long limit_pages()
-{
-    return limit_kib / support::page_kib();
-}
+using support::limit_pages;
+using support::period;
+using support::Scene;
+using support::statm;
 
 TEST(Watch, BelowStaysQuietExactlyAtTheLimitFiresOnce)
 {
@@ -162,6 +90,9 @@ TEST_P(Answering, ContinuesKillsAndExitsZero)
     EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
     const unsigned long window = support::find_window("Error", 5);
     ASSERT_NE(window, 0u);
+    // The dialog holds the input: nothing else can take it from the user.
+    EXPECT_TRUE(support::await_pointer_grab(true, 5));
+    EXPECT_TRUE(support::await_keyboard_grab(true, 5));
 
     switch (c.answer) {
     case Answer::ok_button:

@@ -1,0 +1,51 @@
+// The stage for the end-to-end tests: two stand-ins, an X server's and a
+// browser's, with chosen /proc files laid over theirs for the watchdog
+// alone, and the lines the watchdog is expected to write about them.
+#ifndef TESTS_SUPPORT_SCENE_H
+#define TESTS_SUPPORT_SCENE_H
+
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "process.h"
+
+namespace support {
+
+constexpr double period = 3.0;  // seconds between two checks
+
+// RAM 100000 KiB plus one swap area of 20000 KiB, reserve 1 MiB: the
+// limit is 118976 KiB, a multiple of every page size the kernel uses.
+constexpr unsigned long limit_kib = 118976;
+
+// The limit in pages of this kernel.
+unsigned long limit_pages();
+
+// A statm line with the given total size.
+std::string statm(unsigned long pages);
+
+struct Scene {
+    TempDir dir;
+    Standin x;
+    Standin browser;
+    Watchdog w;
+    Options options;
+
+    // browser_command: the browser's stand-in; empty for a resting one.
+    Scene(unsigned long x_pages, unsigned long browser_pages,
+          const std::vector<std::string> &browser_command = {});
+
+    std::string startup() const;
+    std::string signalled(int sig, const char *outcome) const;
+    // The limit line, the SIGSTOP line and the dialog line.
+    std::string fired(unsigned long x_pages, unsigned long browser_pages,
+                      const char *outcome) const;
+    // The SIGCONT and SIGKILL lines.
+    std::string answered(const char *outcome) const;
+
+    void expect_x_untouched();
+};
+
+} // namespace support
+
+#endif
