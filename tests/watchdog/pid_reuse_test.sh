@@ -92,8 +92,9 @@ run_watchdog() {
     pids+=("$watchdog_pid")
 }
 
-# The log line of signal number $1 to the browser, with outcome $2.
-signal_line() { echo "Browser controller: signalling process $browser_pid ($1)... $2"; }
+# The log line of signal number $1 to the browser, with outcome $2, as a
+# basic regular expression.
+signal_line() { echo "Browser controller: signalling process $browser_pid ($1)\.\.\. $2"; }
 
 echo "== the browser killed while the dialog waits, its pid reused"
 stage 1000
@@ -110,9 +111,11 @@ dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Error$' | head 
 xdotool windowfocus --sync "$dialog" key Escape
 await_watchdog 100
 [ "$status" -eq 0 ] || fail "exit status $status"
+# SIGCONT, then SIGKILL (the target's numbers: an emulated one's differ).
 tail -n 2 "$work/log" >"$work/answer"
-printf '%s\n' "$(signal_line "$(kill -l CONT)" failed)" "$(signal_line 9 failed)" |
-    diff - "$work/answer" || fail "the answer signalled the new process"
+grep -qx "$(signal_line '[0-9][0-9]*' failed)" <(head -n 1 "$work/answer") &&
+    grep -qx "$(signal_line 9 failed)" <(tail -n 1 "$work/answer") ||
+    fail "the answer signalled the new process"
 [ "$(state "$stranger")" = S ] || fail "the new process is in state $(state "$stranger")"
 echo "ok: the new process $stranger is untouched"
 kill -KILL "$x_pid" "$stranger"
