@@ -11,10 +11,11 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
 QUALITY_PACKAGES=(cppcheck clang-tidy devscripts binutils
                   "${FUZZ_PACKAGES[@]}" "${MEMCHECK_PACKAGES[@]}")
+SYSTEM_PACKAGES=(qemu-system-mips cpio gzip)
 BENCH_PACKAGES=(xvfb strace procps binutils libbenchmark-dev)
 # Everything scripts/test-all needs.
 CI_PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
-             "${CROSS_PACKAGES[@]}" "${QUALITY_PACKAGES[@]}")
+             "${CROSS_PACKAGES[@]}" "${SYSTEM_PACKAGES[@]}" "${QUALITY_PACKAGES[@]}")
 
 # Installs those of the named packages that are missing (as root), or says
 # which are missing and fails.
@@ -33,6 +34,51 @@ need_packages() {
     apt-get update -qq &&
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             "${missing[@]}" >/dev/null
+}
+
+# A private apt for Debian bookworm packages of another architecture, at the
+# host's own mirror: an empty status file and its own lists, so the host's
+# package database is never touched. Sets apt_opts (for apt-get and
+# apt-cache) and apt_state (a directory the caller removes); downloads go to
+# the archive directory given.
+private_apt() {
+    local arch=$1 archives=$2 mirror= keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+    local f keyring_found
+    # The mirror and keyring, from the host's deb822 or one-line sources.
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -r "$f" ] || continue
+        read -r mirror keyring_found < <(awk '
+            /^$/ { if (uri && suites ~ /(^| )bookworm( |$)/) { print uri, key; exit } uri = suites = key = "" }
+            /^URIs:/ { uri = $2 }
+            /^Suites:/ { $1 = ""; suites = $0 " " }
+            /^Signed-By:/ { key = $2 }
+            END { if (uri && suites ~ /(^| )bookworm( |$)/) print uri, key }' "$f") || true
+        [ -n "$mirror" ] && { [ -n "${keyring_found:-}" ] && keyring=$keyring_found; break; }
+    done
+    if [ -z "$mirror" ] && [ -r /etc/apt/sources.list ]; then
+        mirror=$(awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' /etc/apt/sources.list)
+    fi
+    [ -n "$mirror" ] || { echo "no bookworm mirror in the host's apt sources" >&2; return 1; }
+
+    apt_state=$(mktemp -d)
+    mkdir -p "$apt_state/lists/partial" "$archives/partial" "$apt_state/parts" "$apt_state/prefs"
+    touch "$apt_state/status"
+    cat >"$apt_state/sources.list" <<SOURCES
+deb [arch=$arch signed-by=$keyring] $mirror bookworm main
+deb [arch=$arch signed-by=$keyring] $mirror bookworm-updates main
+SOURCES
+    apt_opts=(
+        -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch"
+        -o "Dir::State=$apt_state" -o "Dir::State::status=$apt_state/status"
+        -o "Dir::State::Lists=$apt_state/lists"
+        -o "Dir::Cache=$apt_state" -o "Dir::Cache::Archives=$archives"
+        -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
+        -o "Dir::Etc::SourceList=$apt_state/sources.list" -o "Dir::Etc::SourceParts=$apt_state/parts"
+        -o "Dir::Etc::Preferences=$apt_state/prefs/none" -o "Dir::Etc::PreferencesParts=$apt_state/prefs"
+        -o "APT::Update::Post-Invoke::=" -o "Acquire::Languages=none"
+        -o "Debug::NoLocking=1" -o "APT::Install-Recommends=0" -o "APT::Sandbox::User=root"
+    )
+    apt-get "${apt_opts[@]}" -qq update
 }
 
 # Background processes to end when the script ends: call end_children from
