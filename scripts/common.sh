@@ -81,6 +81,15 @@ SOURCES
     apt-get "${apt_opts[@]}" -qq update
 }
 
+# Runs a named step of a long script, with its time.
+step() {
+    local name=$1 start=$SECONDS
+    shift
+    echo "== $name"
+    "$@"
+    echo "== $name: $((SECONDS - start)) s"
+}
+
 # Background processes to end when the script ends: call end_children from
 # its EXIT trap.
 children=()

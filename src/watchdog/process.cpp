@@ -12,6 +12,11 @@ int open_process_dir(int pid)
     return open(buf, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+bool process_alive(int dir)
+{
+    return faccessat(dir, "stat", F_OK, 0) == 0;
+}
+
 int open_pidfd(int pid, int dir)
 {
 #ifdef SYS_pidfd_open
@@ -20,7 +25,7 @@ int open_pidfd(int pid, int dir)
     const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     // Had the process behind dir ended before pidfd_open, the pid might
     // already be another's: keep the pidfd only if dir is still alive now.
-    if (pidfd >= 0 && faccessat(dir, "stat", F_OK, 0) != 0) {
+    if (pidfd >= 0 && !process_alive(dir)) {
         close(pidfd);
         return -1;
     }

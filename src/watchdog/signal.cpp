@@ -1,7 +1,6 @@
 // Signalling the browser, one log line per signal, and ending the freeze.
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -21,7 +20,7 @@ bool send_signal(int pid, int dir, int sig)
     // A kernel before 5.1: kill() by pid, and only while the handle still
     // names a live process. A pid reused between the two calls is the one
     // case this cannot rule out.
-    return pid > 0 && faccessat(dir, "stat", F_OK, 0) == 0 && kill(pid, sig) == 0;
+    return pid > 0 && process_alive(dir) && kill(pid, sig) == 0;
 }
 
 } // namespace

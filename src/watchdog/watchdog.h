@@ -32,6 +32,10 @@ constexpr std::uint64_t limit_margin = 10240;
 // Opens /proc/PID as a directory (close-on-exec); -1 when it cannot.
 int open_process_dir(int pid);
 
+// Whether the process that dir was opened for is still alive (a zombie
+// counts): its /proc entries can still be reached through dir.
+bool process_alive(int dir);
+
 // A pidfd for pid (Linux 5.3), only while dir still names a live process,
 // so that both handles are known to hold the same process; -1 otherwise.
 int open_pidfd(int pid, int dir);
