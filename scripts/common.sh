@@ -11,7 +11,7 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
 QUALITY_PACKAGES=(cppcheck clang-tidy devscripts binutils
                   "${FUZZ_PACKAGES[@]}" "${MEMCHECK_PACKAGES[@]}")
-SYSTEM_PACKAGES=(qemu-system-mips cpio gzip)
+SYSTEM_PACKAGES=(qemu-system-mips cpio gzip e2fsprogs util-linux)
 BENCH_PACKAGES=(xvfb strace procps binutils libbenchmark-dev)
 # Everything scripts/test-all needs.
 CI_PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
@@ -79,6 +79,20 @@ SOURCES
         -o "Debug::NoLocking=1" -o "APT::Install-Recommends=0" -o "APT::Sandbox::User=root"
     )
     apt-get "${apt_opts[@]}" -qq update
+}
+
+# The pages a browser is given: one table of $1 rows, written to $2. The big
+# one (about 8 MB) is more than the emulated 64 MiB device can show; the fit
+# one (about half a megabyte) the device shows in RAM.
+BIG_PAGE_ROWS=110000
+FIT_PAGE_ROWS=6000
+table_page() {
+    awk -v rows="$1" 'BEGIN {
+        print "<html><head><title>A large table</title></head><body><table border=1>"
+        for (i = 0; i < rows; i++)
+            printf "<tr><td>%d</td><td>row %d of a large table</td><td>%d</td></tr>\n", i, i, i * 7
+        print "</table></body></html>"
+    }' >"$2"
 }
 
 # Runs a named step of a long script, with its time.

@@ -1,0 +1,147 @@
+# The emulated MIPS32 device, shared by the CI scenario (scripts/mips-system)
+# and the device trial (bench/device): the mipsel build, Debian's Malta
+# kernel, a root file system on a virtual IDE disk (an ext4 image made with
+# mke2fs -d, no mounting, no privileges), a small initramfs that loads the
+# disk's modules and switches to it, and the boot itself.
+#
+# Source after scripts/common.sh. Downloads are kept in $cache; the images go
+# to $guest_dir (set by guest_image). Which script the guest runs after the
+# switch is the boot's choice: guest=NAME on the kernel's command line runs
+# /opt/watchdog/NAME.
+
+cache=${SYSROOT_DIR:-/var/cache/browser-watchdog}
+guest_sysroot=$cache/sysroot-mipsel
+
+# What the guest runs: its shell, the X server, the toolkit's runtime and a
+# font for the dialog's text, the user's hands, a real browser and the
+# peer the trial compares with.
+GUEST_PACKAGES=(busybox-static xvfb xdotool libgtk2.0-0 libstdc++6 libx11-6
+                fonts-dejavu-core dillo earlyoom)
+# Pulled in through libgl1 but never loaded with GLX off, and tools the
+# guest has no use for: left out of the root file system.
+GUEST_LEFT_OUT='^(libgl1-mesa-dri|libglx-mesa0|libllvm.*|libz3-.*|libicu.*|libxml2|libsensors.*|libedit2|libelf1|libdrm-(amdgpu|nouveau|radeon|intel).*|perl.*|libperl.*|debconf.*|dpkg|tar|coreutils|gcc-12-base|mesa-.*|systemd.*|libsystemd-shared|init-system-helpers|adduser|passwd|login|util-linux.*|mount|procps|lsb-base|sysvinit-utils)_'
+# The disk's driver and file system: modules in Debian's Malta kernel, in
+# the order they depend on each other.
+GUEST_MODULES=(lib/crc16 fs/mbcache fs/jbd2/jbd2 crypto/crc32c_generic fs/ext4/ext4
+               drivers/ata/ata_piix)
+# The guest's programs, built for mipsel.
+GUEST_TARGETS=(browser-watchdog memory-hog floor input_grabber device-probe screenshot)
+
+guest_build() {
+    bash scripts/cross-sysroot mipsel "$guest_sysroot" libgtk2.0-dev libc6-dev libstdc++-12-dev
+    cmake -S . -B build-mipsel -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
+        -DCROSS_SYSROOT="$guest_sysroot" >/dev/null
+    cmake --build build-mipsel -j"$(nproc)" --target "${GUEST_TARGETS[@]}" >/dev/null
+}
+
+# The newest Malta kernel, through the meta-package (its ABI name changes):
+# sets vmlinuz and kernel_deb.
+guest_kernel() {
+    mkdir -p "$cache/debs-kernel"
+    private_apt mipsel "$cache/debs-kernel"
+    local name
+    name=$(apt-cache "${apt_opts[@]}" depends linux-image-4kc-malta |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }')
+    rm -rf "$apt_state"
+    [ -n "$name" ] || { echo "no linux-image-4kc-malta in the archive" >&2; return 1; }
+    vmlinuz=$cache/vmlinuz-${name#linux-image-}
+    kernel_deb=$(ls "$cache/debs-kernel/${name}"_*.deb 2>/dev/null | head -n1)
+    if [ -z "$kernel_deb" ]; then
+        private_apt mipsel "$cache/debs-kernel"
+        (cd "$cache/debs-kernel" && apt-get "${apt_opts[@]}" -qq download "$name")
+        rm -rf "$apt_state"
+        kernel_deb=$(ls "$cache/debs-kernel/${name}"_*.deb | head -n1)
+    fi
+    [ -s "$vmlinuz" ] ||
+        dpkg-deb --fsys-tarfile "$kernel_deb" | tar -xO --wildcards './boot/vmlinuz-*' >"$vmlinuz"
+    echo "kernel: $name $(dpkg-deb -f "$kernel_deb" Version)"
+}
+
+# Unpacks the guest's packages, our programs, scripts and pages into a
+# directory, then makes of it root.img (ext4), initrd.cpio.gz and an empty
+# swap.img of $1 MiB (0: none), all in $guest_dir. Further arguments are
+# files to copy into /opt/watchdog.
+guest_image() {
+    local swap_mib=$1 deb count=0 root
+    shift
+    guest_dir=$(mktemp -d)
+    root=$guest_dir/root
+    mkdir -p "$cache/debs-guest"
+    private_apt mipsel "$cache/debs-guest"
+    apt-get "${apt_opts[@]}" -qq -y --download-only install "${GUEST_PACKAGES[@]}" >/dev/null
+    rm -rf "$apt_state"
+    mkdir -p "$root/usr/bin" "$root/usr/sbin" "$root/usr/lib"
+    for d in bin sbin lib; do ln -s "usr/$d" "$root/$d"; done
+    for deb in "$cache"/debs-guest/*.deb; do
+        basename "$deb" | grep -qE "$GUEST_LEFT_OUT" && continue
+        dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$root"
+        count=$((count + 1))
+    done
+    # What a C-locale GTK+ 2 program with built-in stock icons never reads.
+    rm -rf "$root"/usr/share/{doc,man,locale,info,lintian,icons,mime} \
+        "$root"/usr/lib/mipsel-linux-gnu/gconv
+    mkdir -p "$root/opt/watchdog" "$root/opt/pages" "$root/proc" "$root/sys" "$root/dev" \
+        "$root/tmp" "$root/var/results" "$root/root"
+    for t in "${GUEST_TARGETS[@]}"; do
+        find build-mipsel -maxdepth 2 -type f -name "$t" -exec cp {} "$root/opt/watchdog/" \;
+    done
+    install -m 755 tests/system/guest-init "$root/opt/watchdog/scenario"
+    install -m 755 contrib/browser-session "$root/opt/watchdog/browser-session"
+    install -m 644 scripts/guest/lib.sh "$root/opt/watchdog/lib.sh"
+    [ $# -eq 0 ] || install -m 755 "$@" "$root/opt/watchdog/"
+    table_page "$BIG_PAGE_ROWS" "$root/opt/pages/big.html"
+    table_page "$FIT_PAGE_ROWS" "$root/opt/pages/fit.html"
+    local root_mib
+    root_mib=$(($(du -sm "$root" | cut -f1) * 5 / 4 + 48))
+    mke2fs -q -t ext4 -L root -d "$root" -F "$guest_dir/root.img" "${root_mib}M"
+
+    # The initramfs: busybox, the disk's modules and the switch.
+    local initrd=$guest_dir/initrd m
+    mkdir -p "$initrd/bin" "$initrd/lib/modules" "$initrd/dev" "$initrd/proc" "$initrd/sys" \
+        "$initrd/newroot"
+    cp "$root/usr/bin/busybox" "$initrd/bin/busybox"
+    for m in "${GUEST_MODULES[@]}"; do
+        dpkg-deb --fsys-tarfile "$kernel_deb" |
+            tar -xO --wildcards "./lib/modules/*/kernel/$m.ko" >"$initrd/lib/modules/${m##*/}.ko"
+    done
+    install -m 755 scripts/guest/initramfs-init "$initrd/init"
+    (cd "$initrd" && find . | cpio -o -H newc --quiet | gzip -9) >"$guest_dir/initrd.cpio.gz"
+    rm -rf "$initrd"
+
+    # Without swap the second disk is there all the same, empty, so that the
+    # guest always finds swap on sdb and the results disk on sdc.
+    truncate -s "$((swap_mib > 0 ? swap_mib : 1))M" "$guest_dir/swap.img"
+    [ "$swap_mib" -eq 0 ] || mkswap -q "$guest_dir/swap.img" >/dev/null
+    echo "guest image: $count packages, $(du -sh "$root" | cut -f1) unpacked;" \
+        "root.img $root_mib MiB; initramfs $(du -h "$guest_dir/initrd.cpio.gz" | cut -f1);" \
+        "swap ${swap_mib} MiB"
+    rm -rf "$root"
+}
+
+# Boots a copy of the image: guest_boot NAME RAM_MIB TIMEOUT_S [KERNEL_ARGS...].
+# The console goes to $guest_dir/NAME.console and, line by line, to the
+# caller's standard output; what the guest leaves in /var/results comes back
+# as the directory $guest_dir/NAME.results (the guest writes it as a tar
+# archive on its third disk, sdc, before it powers off; swap is on sdb).
+# Returns qemu's status.
+guest_boot() {
+    local name=$1 ram=$2 limit=$3 status=0
+    shift 3
+    cp --sparse=always "$guest_dir/root.img" "$guest_dir/$name.root.img"
+    truncate -s 0 "$guest_dir/$name.results.img"
+    truncate -s 64M "$guest_dir/$name.results.img"
+    cp --sparse=always "$guest_dir/swap.img" "$guest_dir/$name.swap.img"
+    local drives=(
+        -drive "file=$guest_dir/$name.root.img,format=raw,if=ide,index=0,cache=unsafe"
+        -drive "file=$guest_dir/$name.swap.img,format=raw,if=ide,index=1,cache=unsafe"
+        -drive "file=$guest_dir/$name.results.img,format=raw,if=ide,index=2,cache=unsafe")
+    timeout "$limit" qemu-system-mipsel -M malta -cpu 24Kf -m "$ram" -kernel "$vmlinuz" \
+        -initrd "$guest_dir/initrd.cpio.gz" "${drives[@]}" \
+        -append "console=ttyS0 rdinit=/init panic=-1 quiet $*" \
+        -nographic -vga none -no-reboot -monitor none -serial stdio -net none \
+        </dev/null | tr -d '\r' | tee "$guest_dir/$name.console" || status=$?
+    mkdir -p "$guest_dir/$name.results"
+    tar -xf "$guest_dir/$name.results.img" -C "$guest_dir/$name.results" 2>/dev/null || true
+    rm -f "$guest_dir/$name.root.img" "$guest_dir/$name.swap.img" "$guest_dir/$name.results.img"
+    return "$status"
+}

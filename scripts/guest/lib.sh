@@ -1,0 +1,82 @@
+# Helpers of the scripts that run inside the emulated device (busybox sh),
+# after the initramfs has mounted /dev, /proc, /sys and /tmp.
+exec </dev/console >/dev/console 2>&1
+# The shell and the small tools, for the guest's scripts and for programs
+# that run them (the X server runs xkbcomp through /bin/sh).
+/bin/busybox --install -s /usr/bin 2>/dev/null
+export PATH=/opt/watchdog:/usr/bin:/usr/sbin:/bin HOME=/root
+
+uptime_s() { cut -d" " -f1 /proc/uptime; }
+say() { echo "guest: [$(uptime_s)] $*"; }
+end() { sync; reboot -f; sleep 10; }
+# A script may define on_fail to add what it knows before the guest ends.
+fail() {
+    say "FAILED: $*"
+    command -v on_fail >/dev/null && on_fail
+    end
+}
+state() {
+    local s
+    s=$(cat "/proc/$1/stat" 2>/dev/null) || { echo gone; return; }
+    s=${s##*) }
+    echo "${s%% *}"
+}
+# Waits at most $3 tenths of a second for process $1 to be in state $2.
+await_state() {
+    for _ in $(seq "$3"); do [ "$(state "$1")" = "$2" ] && return 0; usleep 100000; done
+    return 1
+}
+# Waits at most $2 tenths of a second for the text $1 in the file $3
+# (default: the watchdog's log, /tmp/w.log).
+await_log() {
+    for _ in $(seq "$2"); do grep -qF -- "$1" "${3:-/tmp/w.log}" && return 0; usleep 100000; done
+    return 1
+}
+# Waits at most $2 tenths of a second for process $1 to end; its status is rc.
+await_end() {
+    for _ in $(seq "$2"); do
+        case $(state "$1") in Z | gone) break ;; esac
+        usleep 100000
+    done
+    rc=0
+    wait "$1" || rc=$?
+}
+page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
+size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
+status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
+meminfo_kib() { awk -v k="$1:" '$1 == k { print $2 }' /proc/meminfo; }
+
+# Starts Xvfb on :0 (it writes /tmp/.X0-lock, as a device's server does);
+# its pid is x_pid.
+start_x() {
+    Xvfb :0 -extension GLX -nolisten tcp -screen 0 800x600x16 >/tmp/xvfb.log 2>&1 &
+    x_pid=$!
+    export DISPLAY=:0
+    for _ in $(seq 300); do [ -S /tmp/.X11-unix/X0 ] && break; usleep 100000; done
+    [ -S /tmp/.X11-unix/X0 ] || { cat /tmp/xvfb.log; fail "Xvfb did not start"; }
+}
+
+# Answers the dialog of watchdog $1 with Return, as a user with a keyboard
+# would, until the watchdog has ended (a key pressed while the dialog is
+# still taking the input may go elsewhere). With $2, first waits that many
+# seconds and saves a screenshot there.
+answer() {
+    # Not in a command substitution: busybox's timeout leaves a watcher
+    # holding the output open until the time is up.
+    timeout 60 xdotool search --sync --onlyvisible --name '^Error$' >/tmp/windows
+    win=$(head -n 1 /tmp/windows)
+    [ -n "$win" ] || { say "no window titled Error"; return 1; }
+    if [ -n "${2:-}" ]; then
+        sleep 3
+        screenshot "$2" || say "no screenshot"
+    fi
+    for _ in $(seq 10); do
+        timeout 5 xdotool windowfocus "$win" key Return >/dev/null 2>&1 || true
+        for _ in $(seq 20); do
+            case $(state "$1") in Z | gone) return 0 ;; esac
+            usleep 100000
+        done
+    done
+    say "the dialog was not answered"
+    return 1
+}
