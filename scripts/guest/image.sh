@@ -91,6 +91,8 @@ guest_image() {
     [ $# -eq 0 ] || install -m 755 "$@" "$root/opt/watchdog/"
     table_page "$BIG_PAGE_ROWS" "$root/opt/pages/big.html"
     table_page "$FIT_PAGE_ROWS" "$root/opt/pages/fit.html"
+    # A page of the caller's, under the name the trial gives it.
+    [ -z "${GUEST_PAGE:-}" ] || cp "$GUEST_PAGE" "$root/opt/pages/$PAGES.html"
     local root_mib
     root_mib=$(($(du -sm "$root" | cut -f1) * 5 / 4 + 48))
     mke2fs -q -t ext4 -L root -d "$root" -F "$guest_dir/root.img" "${root_mib}M"

@@ -4,6 +4,8 @@ exec </dev/console >/dev/console 2>&1
 # The shell and the small tools, for the guest's scripts and for programs
 # that run them (the X server runs xkbcomp through /bin/sh).
 /bin/busybox --install -s /usr/bin 2>/dev/null
+# The loopback interface: dillo reaches its page servers through it.
+ifconfig lo 127.0.0.1 up
 export PATH=/opt/watchdog:/usr/bin:/usr/sbin:/bin HOME=/root
 
 uptime_s() { cut -d" " -f1 /proc/uptime; }
