@@ -141,7 +141,7 @@ guest_boot() {
         -initrd "$guest_dir/initrd.cpio.gz" "${drives[@]}" \
         -append "console=ttyS0 rdinit=/init panic=-1 quiet $*" \
         -nographic -vga none -no-reboot -monitor none -serial stdio -net none \
-        </dev/null | tr -d '\r' | tee "$guest_dir/$name.console" || status=$?
+        </dev/null | sed -u 's/\r$//' | tee "$guest_dir/$name.console" || status=$?
     mkdir -p "$guest_dir/$name.results"
     tar -xf "$guest_dir/$name.results.img" -C "$guest_dir/$name.results" 2>/dev/null || true
     rm -f "$guest_dir/$name.root.img" "$guest_dir/$name.swap.img" "$guest_dir/$name.results.img"

@@ -43,6 +43,19 @@ await_end() {
     rc=0
     wait "$1" || rc=$?
 }
+# The pids of the processes named $1 (children of $2 only, if given): the
+# guest's busybox has no pgrep.
+pids_named() {
+    local f line rest
+    for f in /proc/[0-9]*/stat; do
+        read -r line <"$f" 2>/dev/null || continue
+        case $line in *" ($1) "*) ;; *) continue ;; esac
+        rest=${line##*) }
+        set -- "$1" "${2:-}" $rest
+        [ -z "$2" ] || [ "$4" = "$2" ] && echo "${line%% *}"
+        set -- "$1" "$2"
+    done
+}
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
 size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
 status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }

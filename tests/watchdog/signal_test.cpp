@@ -41,11 +41,14 @@ TEST(SignalProcess, LogsTheOutcomeOnOneLine)
 
 TEST(SignalProcess, ReachesOnlyTheProcessItsHandleHolds)
 {
-    // Another live process's pid with this one's handle: the handle wins.
+    // A decoy's pid with the stand-in's handle: the handle wins. The decoy
+    // is a process of its own, so a regression stops it, not this test.
     support::Standin standin;
+    support::Standin decoy;
     const int dir = open_process_dir(standin.pid);
-    EXPECT_EQ(signalled(getpid(), dir, SIGSTOP), line(getpid(), SIGSTOP, "ok"));
+    EXPECT_EQ(signalled(decoy.pid, dir, SIGSTOP), line(decoy.pid, SIGSTOP, "ok"));
     EXPECT_EQ(support::await_state(standin.pid, 'T', 5), 'T');
+    EXPECT_EQ(support::await_state(decoy.pid, 'S', 1), 'S');
     close(dir);
 
     // No handle: never kill() by pid, never a process group.
