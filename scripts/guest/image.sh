@@ -111,7 +111,7 @@ guest_image() {
     rm -rf "$initrd"
 
     # Without swap the second disk is there all the same, empty, so that the
-    # guest always finds swap on sdb and the results disk on sdc.
+    # guest always finds its three disks in the same places.
     truncate -s "$((swap_mib > 0 ? swap_mib : 1))M" "$guest_dir/swap.img"
     [ "$swap_mib" -eq 0 ] || mkswap -q "$guest_dir/swap.img" >/dev/null
     echo "guest image: $count packages, $(du -sh "$root" | cut -f1) unpacked;" \
@@ -124,7 +124,8 @@ guest_image() {
 # The console goes to $guest_dir/NAME.console and, line by line, to the
 # caller's standard output; what the guest leaves in /var/results comes back
 # as the directory $guest_dir/NAME.results (the guest writes it as a tar
-# archive on its third disk, sdc, before it powers off; swap is on sdb).
+# archive on its third disk, /dev/disk-results, before it powers off; swap
+# is /dev/disk-swap; the initramfs makes those names).
 # Returns qemu's status.
 guest_boot() {
     local name=$1 ram=$2 limit=$3 status=0
