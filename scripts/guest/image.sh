@@ -45,7 +45,7 @@ guest_kernel() {
     rm -rf "$apt_state"
     [ -n "$name" ] || { echo "no linux-image-4kc-malta in the archive" >&2; return 1; }
     vmlinuz=$cache/vmlinuz-${name#linux-image-}
-    kernel_deb=$(ls "$cache/debs-kernel/${name}"_*.deb 2>/dev/null | head -n1)
+    kernel_deb=$(compgen -G "$cache/debs-kernel/${name}_*.deb" | head -n1 || true)
     if [ -z "$kernel_deb" ]; then
         private_apt mipsel "$cache/debs-kernel"
         (cd "$cache/debs-kernel" && apt-get "${apt_opts[@]}" -qq download "$name")
