@@ -34,12 +34,19 @@ await_log() {
     for _ in $(seq "$2"); do grep -qF -- "$1" "${3:-/tmp/w.log}" && return 0; usleep 100000; done
     return 1
 }
-# Waits at most $2 tenths of a second for process $1 to end; its status is rc.
+# Whether process $1 has ended (a zombie has).
+ended() {
+    case $(state "$1") in Z | gone) return 0 ;; esac
+    return 1
+}
+# Waits at most $2 tenths of a second for process $1 to end.
+await_ended() {
+    for _ in $(seq "$2"); do ended "$1" && return 0; usleep 100000; done
+    return 1
+}
+# The same for a child of this shell, then reaps it: its status is rc.
 await_end() {
-    for _ in $(seq "$2"); do
-        case $(state "$1") in Z | gone) break ;; esac
-        usleep 100000
-    done
+    await_ended "$1" "$2"
     rc=0
     wait "$1" || rc=$?
 }
@@ -55,6 +62,13 @@ pids_named() {
         [ -z "$2" ] || [ "$4" = "$2" ] && echo "${line%% *}"
         set -- "$1" "$2"
     done
+}
+# The pid of a dillo that session $1 started after dillo $2, if any.
+browser_again() {
+    local again
+    again=$(pids_named dillo "$1")
+    [ -n "$again" ] && [ "$again" != "$2" ] && echo "$again"
+    return 0
 }
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
 size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
@@ -87,10 +101,7 @@ answer() {
     fi
     for _ in $(seq 10); do
         timeout 5 xdotool windowfocus "$win" key Return >/dev/null 2>&1 || true
-        for _ in $(seq 20); do
-            case $(state "$1") in Z | gone) return 0 ;; esac
-            usleep 100000
-        done
+        await_ended "$1" 20 && return 0
     done
     say "the dialog was not answered"
     return 1
