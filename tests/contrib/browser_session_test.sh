@@ -110,6 +110,19 @@ no-swap       524288   464288   0     19984  184  335872
 too-small     30000    5000     0     19984  refused -
 CASES
 
+# Figures that cannot be read: no guess, no browser; RESERVE_MIB wins.
+run_session SESSION_PROC="$work/nowhere"
+await_session_end
+[ "$session_status" -ne 0 ] && grep -q "set RESERVE_MIB$" "$work/session.err" ||
+    fail "unreadable figures did not stop the session"
+[ ! -s "$work/session.log" ] || fail "a watchdog was started on unreadable figures"
+run_session SESSION_PROC="$work/nowhere" RESERVE_MIB=7
+await "$work/session.log" x_pid 100 || fail "RESERVE_MIB: no start-up line"
+grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB)" "$work/session.err" &&
+    grep -q "memory_diff=7168$" "$work/session.log" || fail "RESERVE_MIB did not win"
+pkill -P "$session_pid" -x sleep
+await_session_end
+
 # A watchdog that fails at its first check (here: the X server named by the
 # lock file is gone) while the browser runs: the session says so and leaves
 # the browser alone. Only root may start an X server without its lock.

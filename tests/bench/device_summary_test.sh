@@ -1,0 +1,89 @@
+#!/bin/bash
+# The device trial's figures, from chosen guest results: who acted first on
+# the browser (and only on it, and only before the arm ended), the OOM
+# killer beside the guardians, recovery from the browser's exit, and no
+# line at all for an arm that failed or never finished.
+# Usage: device_summary_test.sh SUMMARY_SCRIPT
+set -euo pipefail
+summary=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+# The guest's results around the browser 150 started at 7 s: one arm in
+# $work/NAME, its trace lines and kernel log lines on stdin, split by "--".
+results() {
+    local d=$work/$1
+    mkdir -p "$d"
+    printf '%s\n' arm=reserve=40 page=big rest_x_rss=10000 rest_avail=35000 \
+        browser_pid=150 browser_start_ms=7000 end_ms=60000 x_alive=yes done=1 >"$d/events"
+    # ms MemAvailable SwapFree X-VmRSS; the first and the last two lie outside
+    # the arm.
+    printf '%s\n' '6000 35000 65000 10000' '8000 30000 60000 5000' '20000 10000 20000 600' \
+        '30200 20000 40000 2000' '30400 32000 40000 2500' '65000 34000 0 9000' \
+        '70000 1000 0 100' >"$d/memory"
+    printf '%s\n' '9000 105' '20000 640' >"$d/heartbeat"
+    printf '%s\n' '9000 12' '21000 880' >"$d/x-rtt"
+    echo '[   25.1] ata1.00: exception Emask 0x0 SAct 0x0 SErr 0x0 action 0x6 frozen' >"$d/dmesg"
+    local part=trace line
+    : >"$d/trace"
+    while IFS= read -r line; do
+        [ "$line" = -- ] && { part=dmesg; continue; }
+        echo "$line" >>"$d/$part"
+    done
+}
+signal() {  # signal SENDER SECONDS SIG PID
+    printf '%24s-%d [000] d..2. %12s: signal_generate: sig=%d errno=0 code=0 comm=dillo pid=%d grp=1 res=0\n' \
+        "$1" 99 "$2" "$3" "$4"
+}
+browser_exit() { printf '%24s [000] ..... %12s: sched_process_exit: comm=dillo pid=150 prio=120\n' dillo-150 "$1"; }
+# check NAME EXPECTED: the line holds every field of EXPECTED.
+check() {
+    local line field
+    line=$("$summary" "$work/$1") || { echo "FAIL $1: no line"; failures=$((failures + 1)); return; }
+    for field in $2; do
+        [[ " $line " == *" $field "* ]] && continue
+        echo "FAIL $1: no '$field' in: $line"
+        failures=$((failures + 1))
+    done
+}
+common="oom_kills=0 x_alive=yes x_rss_min_pct=6 x_rtt_max_ms=880 heartbeat_max_ms=640 headroom_min_mib=29 emulator_stalls=1"
+
+# The browser's own child ending (SIGCHLD, 18) is no action; the watchdog's
+# SIGSTOP is, and the browser's exit at 30 s starts the recovery clock.
+{ signal dillo 9.500000 18 150; signal browser-watchdo 29.000000 23 150; browser_exit 30.000000; } |
+    results watchdog
+check watchdog "acted_s=22.0 stopped_by=watchdog recovered_s=0.4 restarted=- $common"
+
+{ signal earlyoom 28.500000 15 150; browser_exit 30.000000; } | results earlyoom
+check earlyoom "acted_s=21.5 stopped_by=earlyoom recovered_s=0.4"
+
+# The OOM killer picked the browser before the watchdog's check came.
+{ printf '%24s [000] ..... %12s: mark_victim: pid=150\n' Xvfb-120 27.000000
+  signal browser-watchdo 29.000000 23 150; browser_exit 30.000000
+  echo --; echo '[   27.0] Out of memory: Killed process 150 (dillo)'; } | results oom
+check oom "acted_s=20.0 stopped_by=oom-killer oom_kills=1"
+
+# Nobody acted: the trial's own SIGKILL after the arm's end is not counted,
+# and an exit after the end starts no recovery.
+{ signal sh 61.000000 9 150; browser_exit 61.000000; } | results nobody
+check nobody "acted_s=- stopped_by=none recovered_s=- $common"
+
+# A signal to another process is not an action on the browser.
+signal browser-watchdo 29.000000 23 151 | results other-pid
+check other-pid "acted_s=- stopped_by=none recovered_s=-"
+
+# An arm that failed, or whose guest never finished, gives no line.
+results failed </dev/null
+echo failed=1 >>"$work/failed/events"
+results unfinished </dev/null
+sed -i '/^done=1$/d' "$work/unfinished/events"
+for name in failed unfinished; do
+    if out=$("$summary" "$work/$name") || [ -n "$out" ]; then
+        echo "FAIL $name: gave '$out'"
+        failures=$((failures + 1))
+    fi
+done
+
+[ "$failures" -eq 0 ] || exit 1
+echo "device summary: all cases passed"
