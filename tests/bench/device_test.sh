@@ -1,11 +1,12 @@
 #!/bin/bash
-# The device trial's figures, from chosen guest results: who acted first on
-# the browser (and only on it, and only before the arm ended), the OOM
-# killer beside the guardians, recovery from the browser's exit, and no
+# The device trial's host side. Bad settings are refused at once, before a
+# ten-minute run is built. The figures, from chosen guest results: who acted
+# first on the browser (and only on it, and only before the arm ended), the
+# OOM killer beside the guardians, recovery from the browser's exit, and no
 # line at all for an arm that failed or never finished.
-# Usage: device_summary_test.sh SUMMARY_SCRIPT
+# Usage: device_test.sh BENCH_DIR
 set -euo pipefail
-summary=$1
+summary=$1/device-summary
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -85,5 +86,20 @@ for name in failed unfinished; do
     fi
 done
 
+# Settings the trial refuses, with the word it says.
+while read -r setting expected; do
+    status=0
+    out=$(env "$setting" bash "$1/device" 2>&1 >/dev/null) || status=$?
+    if [ "$status" -ne 1 ] || [[ $out != *"$expected"* ]]; then
+        echo "FAIL $setting: status $status, said: $out"
+        failures=$((failures + 1))
+    fi
+done <<'SETTINGS'
+ARMS=kernel,earlyoom unknown arm 'kernel,earlyoom'
+ARMS=reserve=x unknown arm 'reserve=x'
+PAGES=huge unknown page 'huge'
+PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
+SETTINGS
+
 [ "$failures" -eq 0 ] || exit 1
-echo "device summary: all cases passed"
+echo "device trial: all cases passed"
