@@ -5,7 +5,7 @@
 BUILD_PACKAGES=(cmake make g++ pkg-config libgtk2.0-dev)
 TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps)
 DEMO_PACKAGES=(xvfb xdotool)
-PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base)
+PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base lintian)
 CROSS_PACKAGES=(g++-mipsel-linux-gnu g++-mips-linux-gnu qemu-user dpkg-dev file)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
