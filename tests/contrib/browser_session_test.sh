@@ -123,6 +123,15 @@ grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB)" "$work/session.err" &&
 pkill -P "$session_pid" -x sleep
 await_session_end
 
+# No watchdog in PATH (an empty directory: an installed package must not
+# count): no browser runs unwatched.
+mkdir "$work/empty"
+run_session PATH="$work/empty" RESERVE_MIB=7 BROWSER="$(command -v touch) $work/browser-started"
+await_session_end
+[ "$session_status" -eq 1 ] && grep -q "^browser-session: no browser-watchdog in PATH ($work/empty): not starting the browser unwatched$" \
+    "$work/session.err" || fail "a missing watchdog did not stop the session"
+[ ! -e "$work/browser-started" ] || fail "a browser was started without a watchdog"
+
 # A watchdog that fails at its first check (here: the X server named by the
 # lock file is gone) while the browser runs: the session says so and leaves
 # the browser alone. Only root may start an X server without its lock.
