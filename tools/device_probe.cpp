@@ -5,13 +5,19 @@
 // Three processes, each writing one file in DIR, line-buffered so that a
 // guest that is powered off mid-arm still leaves what was seen:
 //   memory     every 250 ms: "MS MEM_AVAILABLE_KIB SWAP_FREE_KIB X_RSS_KIB"
-//   heartbeat  every new longest gap of a 100 ms sleep loop: "MS GAP_MS"
-//   x-rtt      every new longest X round trip (XSync every 200 ms): "MS RTT_MS"
+//   heartbeat  every pass of a 100 ms sleep loop: "MS GAP_MS"
+//   x-rtt      every X round trip (XSync every 200 ms): "MS RTT_MS"
 // MS is CLOCK_BOOTTIME in milliseconds, the clock of /proc/uptime and of the
-// kernel's trace with trace_clock=boot. SIGTERM ends all three; a round trip
-// still waiting then is written as it stands, since a frozen display never
-// answers. It reads only /proc/meminfo and the X server's status.
+// kernel's trace with trace_clock=boot; a line's gap or round trip ended at
+// MS, so the host can cut every series to any window. SIGTERM ends all
+// three; a round trip still waiting then is written as it stands, since a
+// frozen display never answers. It reads only /proc/meminfo (once per
+// sample, so both figures are of one moment) and the X server's status.
+// Each process locks itself in memory: its own paging would otherwise
+// count against the device it measures. Only the round-trip process loads
+// Xlib (with dlopen), so that the other two lock no more than the C library.
 #include <X11/Xlib.h>
+#include <dlfcn.h>
 
 #include <csignal>
 #include <cstdint>
@@ -19,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +44,17 @@ void sleep_ms(int64_t ms)
     nanosleep(&ts, nullptr);
 }
 
+// Locks the calling process's pages in memory as it touches them (its
+// working set, not every page of the libraries it maps); locks are not
+// inherited across fork, so every process of the probe calls this itself.
+void lock_memory()
+{
+    if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) != 0) {
+        perror("device-probe: mlockall");
+        _exit(1);
+    }
+}
+
 FILE *open_out(const char *dir, const char *name)
 {
     char path[512];
@@ -50,52 +68,54 @@ FILE *open_out(const char *dir, const char *name)
     return f;
 }
 
-// The value of "KEY:" in a /proc file of "Key: value kB" lines, or -1.
-long proc_field(const char *path, const char *key)
+// The values of the "Key: value kB" lines named in keys[0..n) of a /proc
+// file, read in one pass; -1 for a key that is absent or unreadable.
+void proc_fields(const char *path, const char *const keys[], long values[], int n)
 {
+    for (int i = 0; i < n; ++i)
+        values[i] = -1;
     FILE *f = fopen(path, "r");
     if (f == nullptr)
-        return -1;
+        return;
     char line[256];
-    long value = -1;
-    const size_t len = strlen(key);
     while (fgets(line, sizeof line, f) != nullptr) {
-        if (strncmp(line, key, len) == 0 && line[len] == ':') {
-            value = strtol(line + len + 1, nullptr, 10);
-            break;
+        for (int i = 0; i < n; ++i) {
+            const size_t len = strlen(keys[i]);
+            if (strncmp(line, keys[i], len) == 0 && line[len] == ':')
+                values[i] = strtol(line + len + 1, nullptr, 10);
         }
     }
     fclose(f);
-    return value;
 }
 
 [[noreturn]] void run_memory(const char *dir, const char *x_pid)
 {
+    lock_memory();
     FILE *out = open_out(dir, "memory");
     char status[64];
     snprintf(status, sizeof status, "/proc/%s/status", x_pid);
+    static const char *const mem_keys[] = {"MemAvailable", "SwapFree"};
+    static const char *const x_keys[] = {"VmRSS"};
     for (;;) {
-        const long avail = proc_field("/proc/meminfo", "MemAvailable");
-        const long swap_free = proc_field("/proc/meminfo", "SwapFree");
-        const long x_rss = proc_field(status, "VmRSS");
-        fprintf(out, "%lld %ld %ld %ld\n", static_cast<long long>(now_ms()), avail,
-                swap_free, x_rss);
+        long mem[2];
+        long x_rss;
+        proc_fields("/proc/meminfo", mem_keys, mem, 2);
+        proc_fields(status, x_keys, &x_rss, 1);
+        fprintf(out, "%lld %ld %ld %ld\n", static_cast<long long>(now_ms()), mem[0], mem[1],
+                x_rss);
         sleep_ms(250);
     }
 }
 
 [[noreturn]] void run_heartbeat(const char *dir)
 {
+    lock_memory();
     FILE *out = open_out(dir, "heartbeat");
-    int64_t longest = 0;
     int64_t last = now_ms();
     for (;;) {
         sleep_ms(100);
         const int64_t t = now_ms();
-        if (t - last > longest) {
-            longest = t - last;
-            fprintf(out, "%lld %lld\n", static_cast<long long>(t), static_cast<long long>(longest));
-        }
+        fprintf(out, "%lld %lld\n", static_cast<long long>(t), static_cast<long long>(t - last));
         last = t;
     }
 }
@@ -104,20 +124,17 @@ long proc_field(const char *path, const char *key)
 // boot fit a sig_atomic_t for 24 days, far longer than any arm.
 volatile sig_atomic_t rtt_fd = -1;
 volatile sig_atomic_t rtt_started = 0;
-volatile sig_atomic_t rtt_longest = 0;
 
 void write_pending(int)
 {
     const int64_t started = rtt_started;
     if (started != 0 && rtt_fd >= 0) {
         const int64_t t = now_ms();
-        if (t - started > rtt_longest) {
-            char line[64];
-            const int n = snprintf(line, sizeof line, "%lld %lld\n",
-                                   static_cast<long long>(t), static_cast<long long>(t - started));
-            if (write(rtt_fd, line, static_cast<size_t>(n)) < 0) {
-                // Nothing more to do in a handler about to exit.
-            }
+        char line[64];
+        const int n = snprintf(line, sizeof line, "%lld %lld\n", static_cast<long long>(t),
+                               static_cast<long long>(t - started));
+        if (write(rtt_fd, line, static_cast<size_t>(n)) < 0) {
+            // Nothing more to do in a handler about to exit.
         }
     }
     _exit(0);
@@ -125,8 +142,22 @@ void write_pending(int)
 
 [[noreturn]] void run_x_rtt(const char *dir)
 {
+    void *xlib = dlopen("libX11.so.6", RTLD_NOW);
+    if (xlib == nullptr) {
+        fprintf(stderr, "device-probe: %s\n", dlerror());
+        _exit(1);
+    }
+    using open_display_fn = Display *(*)(const char *);
+    using sync_fn = int (*)(Display *, Bool);
+    const auto open_display = reinterpret_cast<open_display_fn>(dlsym(xlib, "XOpenDisplay"));
+    const auto sync = reinterpret_cast<sync_fn>(dlsym(xlib, "XSync"));
+    if (open_display == nullptr || sync == nullptr) {
+        fprintf(stderr, "device-probe: libX11.so.6 lacks XOpenDisplay or XSync\n");
+        _exit(1);
+    }
+    lock_memory();
     FILE *out = open_out(dir, "x-rtt");
-    Display *display = XOpenDisplay(nullptr);
+    Display *display = open_display(nullptr);
     if (display == nullptr) {
         fprintf(stderr, "device-probe: cannot open the display\n");
         _exit(1);
@@ -136,14 +167,10 @@ void write_pending(int)
     for (;;) {
         const int64_t started = now_ms();
         rtt_started = static_cast<sig_atomic_t>(started);
-        XSync(display, False);
+        sync(display, False);
         const int64_t t = now_ms();
-        const int64_t rtt = t - started;
         rtt_started = 0;
-        if (rtt > rtt_longest) {
-            rtt_longest = static_cast<sig_atomic_t>(rtt);
-            fprintf(out, "%lld %lld\n", static_cast<long long>(t), static_cast<long long>(rtt));
-        }
+        fprintf(out, "%lld %lld\n", static_cast<long long>(t), static_cast<long long>(t - started));
         sleep_ms(200);
     }
 }
