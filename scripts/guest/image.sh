@@ -59,8 +59,9 @@ guest_kernel() {
 
 # Unpacks the guest's packages, our programs, scripts and pages into a
 # directory, then makes of it root.img (ext4), initrd.cpio.gz and an empty
-# swap.img of $1 MiB (0: none), all in $guest_dir. Further arguments are
-# files to copy into /opt/watchdog.
+# swap disk of $1 MiB (0: none), all in $guest_dir. Further arguments are
+# files to copy into /opt/watchdog. Pages: big and fit, and for every
+# rows=N in $GUEST_ROWS the same table of N rows as /opt/pages/rows=N.html.
 guest_image() {
     local swap_mib=$1 deb count=0 root
     shift
@@ -91,6 +92,8 @@ guest_image() {
     [ $# -eq 0 ] || install -m 755 "$@" "$root/opt/watchdog/"
     table_page "$BIG_PAGE_ROWS" "$root/opt/pages/big.html"
     table_page "$FIT_PAGE_ROWS" "$root/opt/pages/fit.html"
+    local rows
+    for rows in ${GUEST_ROWS:-}; do table_page "${rows#rows=}" "$root/opt/pages/$rows.html"; done
     # A page of the caller's, under the name the trial gives it.
     [ -z "${GUEST_PAGE:-}" ] || cp "$GUEST_PAGE" "$root/opt/pages/$PAGES.html"
     local root_mib
@@ -110,17 +113,27 @@ guest_image() {
     (cd "$initrd" && find . | cpio -o -H newc --quiet | gzip -9) >"$guest_dir/initrd.cpio.gz"
     rm -rf "$initrd"
 
-    # Without swap the second disk is there all the same, empty, so that the
-    # guest always finds its three disks in the same places.
-    truncate -s "$((swap_mib > 0 ? swap_mib : 1))M" "$guest_dir/swap.img"
-    [ "$swap_mib" -eq 0 ] || mkswap -q "$guest_dir/swap.img" >/dev/null
+    guest_swap_mib=$swap_mib
+    guest_swap "$swap_mib"
     echo "guest image: $count packages, $(du -sh "$root" | cut -f1) unpacked;" \
         "root.img $root_mib MiB; initramfs $(du -h "$guest_dir/initrd.cpio.gz" | cut -f1);" \
         "swap ${swap_mib} MiB"
     rm -rf "$root"
 }
 
-# Boots a copy of the image: guest_boot NAME RAM_MIB TIMEOUT_S [KERNEL_ARGS...].
+# The swap disk of $1 MiB, $guest_dir/swap-$1.img, made once. Without swap
+# the second disk is there all the same, empty, so that the guest always
+# finds its three disks in the same places.
+guest_swap() {
+    local img=$guest_dir/swap-$1.img
+    [ -e "$img" ] && return 0
+    truncate -s "$(($1 > 0 ? $1 : 1))M" "$img"
+    [ "$1" -eq 0 ] || mkswap -q "$img" >/dev/null
+}
+
+# Boots a copy of the image: guest_boot NAME RAM_MIB TIMEOUT_S [KERNEL_ARGS...],
+# with the swap disk of $GUEST_SWAP_MIB MiB (default: guest_image's), which
+# guest_swap must have made.
 # The console goes to $guest_dir/NAME.console and, line by line, to the
 # caller's standard output; what the guest leaves in /var/results comes back
 # as the directory $guest_dir/NAME.results (the guest writes it as a tar
@@ -133,7 +146,8 @@ guest_boot() {
     cp --sparse=always "$guest_dir/root.img" "$guest_dir/$name.root.img"
     truncate -s 0 "$guest_dir/$name.results.img"
     truncate -s 64M "$guest_dir/$name.results.img"
-    cp --sparse=always "$guest_dir/swap.img" "$guest_dir/$name.swap.img"
+    cp --sparse=always "$guest_dir/swap-${GUEST_SWAP_MIB:-$guest_swap_mib}.img" \
+        "$guest_dir/$name.swap.img"
     local drives=(
         -drive "file=$guest_dir/$name.root.img,format=raw,if=ide,index=0,cache=unsafe"
         -drive "file=$guest_dir/$name.swap.img,format=raw,if=ide,index=1,cache=unsafe"

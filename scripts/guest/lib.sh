@@ -70,6 +70,15 @@ browser_again() {
     [ -n "$again" ] && [ "$again" != "$2" ] && echo "$again"
     return 0
 }
+# Whether a watchdog runs with browser $1 as its browser (second argument).
+watched() {
+    local w
+    for w in $(pids_named browser-watchdo); do
+        [ "$(tr '\0' ' ' <"/proc/$w/cmdline" 2>/dev/null | awk '{ print $3 }')" = "$1" ] &&
+            return 0
+    done
+    return 1
+}
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
 size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
 status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }

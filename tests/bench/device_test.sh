@@ -2,8 +2,10 @@
 # The device trial's host side. Bad settings are refused at once, before a
 # ten-minute run is built. The figures, from chosen guest results: who acted
 # first on the browser (and only on it, and only before the arm ended), the
-# OOM killer beside the guardians, recovery from the browser's exit, and no
-# line at all for an arm that failed or never finished.
+# OOM killer beside the guardians, recovery from the browser's exit, every
+# series cut to the arm's window, "-" for what was never sampled, the
+# sampler's own gaps, and no line at all for an arm that failed, never
+# finished or whose trace lost events. The capacity line from a ladder.
 # Usage: device_test.sh BENCH_DIR
 set -euo pipefail
 summary=$1/device-summary
@@ -16,18 +18,24 @@ failures=0
 results() {
     local d=$work/$1
     mkdir -p "$d"
-    printf '%s\n' arm=reserve=40 page=big rest_x_rss=10000 rest_avail=35000 \
-        browser_pid=150 browser_start_ms=7000 end_ms=60000 x_alive=yes done=1 >"$d/events"
+    printf '%s\n' arm=reserve=40 page=big device=64+64 rest_x_rss=10000 rest_avail=35000 \
+        browser_pid=150 browser_start_ms=7000 end=browser-ended end_ms=60000 x_alive=yes \
+        done=1 >"$d/events"
+    echo 'Browser controller: x_pid=120, moz_pid=150, total_memory=115024, memory_diff=40960' \
+        >"$d/watchdog.log"
     # ms MemAvailable SwapFree X-VmRSS; the first and the last two lie outside
     # the arm.
     printf '%s\n' '6000 35000 65000 10000' '8000 30000 60000 5000' '20000 10000 20000 600' \
         '30200 20000 40000 2000' '30400 32000 40000 2500' '65000 34000 0 9000' \
         '70000 1000 0 100' >"$d/memory"
-    printf '%s\n' '9000 105' '20000 640' >"$d/heartbeat"
-    printf '%s\n' '9000 12' '21000 880' >"$d/x-rtt"
-    echo '[   25.1] ata1.00: exception Emask 0x0 SAct 0x0 SErr 0x0 action 0x6 frozen' >"$d/dmesg"
+    # Gaps and round trips that ended at MS; only their part in the window
+    # counts (7.5 s: 500 ms of it; 61 s: 1000 ms; 70 s: none).
+    printf '%s\n' '7500 1000' '9000 105' '20000 640' '61000 2000' '70000 3000' >"$d/heartbeat"
+    printf '%s\n' '9000 12' '21000 880' '70000 2508' >"$d/x-rtt"
+    printf '%s\n' '[   25.1] ata1.00: exception Emask 0x0 SAct 0x0 SErr 0x0 action 0x6 frozen' \
+        '[   80.3] ata1.00: exception Emask 0x0 SAct 0x0 SErr 0x0 action 0x6 frozen' >"$d/dmesg"
     local part=trace line
-    : >"$d/trace"
+    echo '# entries-in-buffer/entries-written: 4/4   #P:1' >"$d/trace"
     while IFS= read -r line; do
         [ "$line" = -- ] && { part=dmesg; continue; }
         echo "$line" >>"$d/$part"
@@ -48,7 +56,7 @@ check() {
         failures=$((failures + 1))
     done
 }
-common="oom_kills=0 x_alive=yes x_rss_min_pct=6 x_rtt_max_ms=880 heartbeat_max_ms=640 headroom_min_mib=29 emulator_stalls=1"
+common="oom_kills=0 x_alive=yes x_rss_min_pct=6 x_rtt_max_ms=880 heartbeat_max_ms=1000 headroom_min_mib=29 emulator_stalls=1 device=64+64 reserve_mib=40 end=browser-ended sample_gap_max_ms=12000"
 
 # The browser's own child ending (SIGCHLD, 18) is no action; the watchdog's
 # SIGSTOP is, and the browser's exit at 30 s starts the recovery clock.
@@ -66,9 +74,24 @@ check earlyoom "acted_s=21.5 stopped_by=earlyoom recovered_s=0.4"
 check oom "acted_s=20.0 stopped_by=oom-killer oom_kills=1"
 
 # Nobody acted: the trial's own SIGKILL after the arm's end is not counted,
-# and an exit after the end starts no recovery.
-{ signal sh 61.000000 9 150; browser_exit 61.000000; } | results nobody
+# nor an OOM victim after it, and an exit after the end starts no recovery.
+{ signal sh 61.000000 9 150; browser_exit 61.000000
+  printf '%24s [000] ..... %12s: mark_victim: pid=150\n' Xvfb-120 62.000000; } | results nobody
 check nobody "acted_s=- stopped_by=none recovered_s=- $common"
+
+# Memory that never came back within the arm to 90% of the baseline taken
+# with the guardian running and no browser.
+{ signal earlyoom 28.500000 15 150; browser_exit 30.000000; } | results never
+sed -i 's/^rest_avail=.*/rest_avail=40000/' "$work/never/events"
+check never "stopped_by=earlyoom recovered_s=never"
+
+# What was never sampled is "-", never 0 or a made-up figure; kernel and
+# earlyoom arms ran with no reserve.
+results empty </dev/null
+: >"$work/empty/heartbeat"
+rm "$work/empty/x-rtt" "$work/empty/watchdog.log"
+sed -i -e '/^rest_x_rss=/d' -e 's/^arm=.*/arm=kernel/' "$work/empty/events"
+check empty "heartbeat_max_ms=- x_rtt_max_ms=- x_rss_min_pct=- reserve_mib=-"
 
 # A signal to another process is not an action on the browser.
 signal browser-watchdo 29.000000 23 151 | results other-pid
@@ -79,12 +102,42 @@ results failed </dev/null
 echo failed=1 >>"$work/failed/events"
 results unfinished </dev/null
 sed -i '/^done=1$/d' "$work/unfinished/events"
-for name in failed unfinished; do
-    if out=$("$summary" "$work/$name") || [ -n "$out" ]; then
+# A trace whose ring buffer overwrote events cannot say who acted first.
+signal browser-watchdo 29.000000 23 150 | results overflow
+sed -i '1s|.*|# entries-in-buffer/entries-written: 10/12   #P:1|' "$work/overflow/trace"
+if ! err=$("$summary" "$work/overflow" 2>&1 >/dev/null) && [[ $err == *"lost 2 events"* ]]; then
+    :
+else
+    echo "FAIL overflow: a trace that lost events gave a line or no reason: $err"
+    failures=$((failures + 1))
+fi
+for name in failed unfinished overflow; do
+    if out=$("$summary" "$work/$name" 2>/dev/null) || [ -n "$out" ]; then
         echo "FAIL $name: gave '$out'"
         failures=$((failures + 1))
     fi
 done
+
+# The capacity of each arm on each device, from a ladder of its lines: a page
+# the display took over a second to show has not loaded.
+capacity=$("$summary" --capacity <<'LINES'
+device: arm=kernel page=fit stopped_by=none oom_kills=0 x_alive=yes x_rtt_max_ms=40 device=64+64 end=settled
+device: arm=kernel page=rows=12000 stopped_by=none oom_kills=0 x_alive=yes x_rtt_max_ms=900 device=64+64 end=settled
+device: arm=kernel page=rows=20000 stopped_by=none oom_kills=0 x_alive=yes x_rtt_max_ms=1500 device=64+64 end=settled
+device: arm=kernel page=big stopped_by=oom-killer oom_kills=1 x_alive=yes x_rtt_max_ms=2500 device=64+64 end=browser-ended
+device: arm=session page=fit stopped_by=none oom_kills=0 x_alive=yes x_rtt_max_ms=30 device=64+64 end=settled
+device: arm=session page=rows=12000 stopped_by=watchdog oom_kills=0 x_alive=yes x_rtt_max_ms=30 device=64+64 end=browser-ended
+device: arm=session page=big stopped_by=watchdog oom_kills=0 x_alive=yes x_rtt_max_ms=30 device=64+64 end=browser-ended
+device: arm=session page=fit stopped_by=watchdog oom_kills=0 x_alive=yes x_rtt_max_ms=30 device=64+0 end=browser-ended
+LINES
+)
+expected="device: capacity device=64+64 arm=kernel rows_loaded_max=12000 rows_stopped_min=110000
+device: capacity device=64+64 arm=session rows_loaded_max=6000 rows_stopped_min=12000
+device: capacity device=64+0 arm=session rows_loaded_max=- rows_stopped_min=6000"
+if [ "$capacity" != "$expected" ]; then
+    echo "FAIL capacity: got"$'\n'"$capacity"
+    failures=$((failures + 1))
+fi
 
 # Settings the trial refuses, with the word it says.
 while read -r setting expected; do
@@ -98,6 +151,9 @@ done <<'SETTINGS'
 ARMS=kernel,earlyoom unknown arm 'kernel,earlyoom'
 ARMS=reserve=x unknown arm 'reserve=x'
 PAGES=huge unknown page 'huge'
+PAGES=rows=0 unknown page 'rows=0'
+DEVICES=32+32 unknown device '32+32'
+DEVICES=64 unknown device '64'
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 SETTINGS
 
