@@ -3,7 +3,6 @@
 # same bytes). Run as:
 #   cmake -DNEWS=NEWS.md -DOUT=changelog.gz -DMAINTAINER="Name <mail>"
 #         -DGZIP=/bin/gzip -P debian-changelog.cmake
-# NEWS.md holds no semicolons or brackets, which CMake's lists would split.
 # Each "## VERSION (YYYY-MM-DD)" heading becomes an entry; its "- " items
 # become "  * " lines and their continuation lines are indented to match.
 foreach(var NEWS OUT MAINTAINER GZIP)
@@ -12,7 +11,13 @@ foreach(var NEWS OUT MAINTAINER GZIP)
   endif()
 endforeach()
 
-file(STRINGS ${NEWS} lines)
+# Semicolons and brackets mean something to CMake's lists: they are hidden
+# while the text is split into lines, and restored in the result.
+file(READ ${NEWS} news)
+string(REPLACE "[" "<LB>" news "${news}")
+string(REPLACE "]" "<RB>" news "${news}")
+string(REPLACE ";" "<SC>" news "${news}")
+string(REPLACE "\n" ";" lines "${news}")
 set(text "")
 set(entry_open FALSE)
 set(trailer "")
@@ -53,6 +58,9 @@ close_entry()
 if(text STREQUAL "")
   message(FATAL_ERROR "debian-changelog: no version in ${NEWS}")
 endif()
+string(REPLACE "<SC>" ";" text "${text}")
+string(REPLACE "<LB>" "[" text "${text}")
+string(REPLACE "<RB>" "]" text "${text}")
 
 string(REGEX REPLACE "\\.gz$" "" plain ${OUT})
 file(WRITE ${plain} "${text}")
