@@ -131,6 +131,7 @@ guest_swap() {
     [ "$1" -eq 0 ] || mkswap -q "$img" >/dev/null
 }
 
+GUEST_SILENCE_S=90
 # Boots a copy of the image: guest_boot NAME RAM_MIB TIMEOUT_S [KERNEL_ARGS...],
 # with the swap disk of $GUEST_SWAP_MIB MiB (default: guest_image's), which
 # guest_swap must have made.
@@ -141,24 +142,46 @@ guest_swap() {
 # is /dev/disk-swap; the initramfs makes those names).
 # Returns qemu's status.
 guest_boot() {
-    local name=$1 ram=$2 limit=$3 status=0
+    local name=$1 ram=$2 limit=$3 status attempt guard
     shift 3
-    cp --sparse=always "$guest_dir/root.img" "$guest_dir/$name.root.img"
-    truncate -s 0 "$guest_dir/$name.results.img"
-    truncate -s 64M "$guest_dir/$name.results.img"
-    cp --sparse=always "$guest_dir/swap-${GUEST_SWAP_MIB:-$guest_swap_mib}.img" \
-        "$guest_dir/$name.swap.img"
-    local drives=(
-        -drive "file=$guest_dir/$name.root.img,format=raw,if=ide,index=0,cache=unsafe"
-        -drive "file=$guest_dir/$name.swap.img,format=raw,if=ide,index=1,cache=unsafe"
-        -drive "file=$guest_dir/$name.results.img,format=raw,if=ide,index=2,cache=unsafe")
-    timeout "$limit" qemu-system-mipsel -M malta -cpu 24Kf -m "$ram" -kernel "$vmlinuz" \
-        -initrd "$guest_dir/initrd.cpio.gz" "${drives[@]}" \
-        -append "console=ttyS0 rdinit=/init panic=-1 quiet $*" \
-        -nographic -vga none -no-reboot -monitor none -serial stdio -net none \
-        </dev/null | sed -u 's/\r$//' | tee "$guest_dir/$name.console" || status=$?
+    # The Malta kernel under emulation now and then hangs before its first
+    # console line (one boot in 37 on one day): a boot that has printed
+    # nothing in $GUEST_SILENCE_S s is ended and booted afresh, twice at most.
+    for attempt in 1 2 3; do
+        status=0
+        cp --sparse=always "$guest_dir/root.img" "$guest_dir/$name.root.img"
+        truncate -s 0 "$guest_dir/$name.results.img"
+        truncate -s 64M "$guest_dir/$name.results.img"
+        cp --sparse=always "$guest_dir/swap-${GUEST_SWAP_MIB:-$guest_swap_mib}.img" \
+            "$guest_dir/$name.swap.img"
+        local drives=(
+            -drive "file=$guest_dir/$name.root.img,format=raw,if=ide,index=0,cache=unsafe"
+            -drive "file=$guest_dir/$name.swap.img,format=raw,if=ide,index=1,cache=unsafe"
+            -drive "file=$guest_dir/$name.results.img,format=raw,if=ide,index=2,cache=unsafe")
+        : >"$guest_dir/$name.console"
+        rm -f "$guest_dir/$name.pid"
+        (
+            for _ in $(seq $((GUEST_SILENCE_S * 10))); do
+                [ -s "$guest_dir/$name.console" ] && exit 0
+                sleep 0.1
+            done
+            [ -s "$guest_dir/$name.pid" ] && kill "$(cat "$guest_dir/$name.pid")"
+        ) 2>/dev/null &
+        guard=$!
+        timeout "$limit" qemu-system-mipsel -M malta -cpu 24Kf -m "$ram" -kernel "$vmlinuz" \
+            -initrd "$guest_dir/initrd.cpio.gz" "${drives[@]}" \
+            -append "console=ttyS0 rdinit=/init panic=-1 quiet $*" \
+            -nographic -vga none -no-reboot -monitor none -serial stdio -net none \
+            -pidfile "$guest_dir/$name.pid" \
+            </dev/null | sed -u 's/\r$//' | tee "$guest_dir/$name.console" || status=$?
+        kill "$guard" 2>/dev/null || true
+        wait "$guard" 2>/dev/null || true
+        [ -s "$guest_dir/$name.console" ] && break
+        echo "guest $name printed nothing in $GUEST_SILENCE_S s (boot $attempt of 3)" >&2
+    done
     mkdir -p "$guest_dir/$name.results"
     tar -xf "$guest_dir/$name.results.img" -C "$guest_dir/$name.results" 2>/dev/null || true
-    rm -f "$guest_dir/$name.root.img" "$guest_dir/$name.swap.img" "$guest_dir/$name.results.img"
+    rm -f "$guest_dir/$name.root.img" "$guest_dir/$name.swap.img" "$guest_dir/$name.results.img" \
+        "$guest_dir/$name.pid"
     return "$status"
 }
