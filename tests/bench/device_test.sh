@@ -5,7 +5,8 @@
 # OOM killer beside the guardians, recovery from the browser's exit, every
 # series cut to the arm's window, "-" for what was never sampled, the
 # sampler's own gaps, and no line at all for an arm that failed, never
-# finished or whose trace lost events. The capacity line from a ladder.
+# finished or whose trace lost events. The capacity line from a ladder, and
+# a silent guest booted again.
 # Usage: device_test.sh BENCH_DIR
 set -euo pipefail
 summary=$1/device-summary
@@ -156,6 +157,28 @@ DEVICES=32+32 unknown device '32+32'
 DEVICES=64 unknown device '64'
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 SETTINGS
+
+# A guest that prints nothing is booted again, not waited out: here an
+# emulator that stays silent on its first boot and speaks on its second.
+mkdir -p "$work/bin"
+cat >"$work/bin/qemu-system-mipsel" <<'FAKE'
+#!/bin/bash
+while [ $# -gt 0 ]; do [ "$1" = -pidfile ] && echo $$ >"$2"; shift; done
+boots=$(($(cat "$FAKE_BOOTS" 2>/dev/null || echo 0) + 1))
+echo "$boots" >"$FAKE_BOOTS"
+[ "$boots" -ge 2 ] && { echo "initramfs: booted"; exit 0; }
+exec sleep 600
+FAKE
+chmod +x "$work/bin/qemu-system-mipsel"
+boot_out=$(cd "$1/.." && PATH="$work/bin:$PATH" FAKE_BOOTS="$work/boots" bash -c '
+    . scripts/common.sh; . scripts/guest/image.sh
+    guest_dir=$1; guest_swap_mib=0 vmlinuz=none GUEST_SILENCE_S=1
+    touch "$guest_dir/root.img" "$guest_dir/swap-0.img"
+    guest_boot silent 64 60 >/dev/null 2>&1 && cat "$guest_dir/silent.console"' _ "$work") || true
+if [ "$boot_out" != "initramfs: booted" ] || [ "$(cat "$work/boots")" != 2 ]; then
+    echo "FAIL silent boot: $(cat "$work/boots" 2>/dev/null) boots, console '$boot_out'"
+    failures=$((failures + 1))
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "device trial: all cases passed"
