@@ -29,6 +29,9 @@ extern const char *const mem_open_error;
 extern const char *const swap_parse_error;
 extern const char *const swap_read_error;
 extern const char *const swap_open_error;
+extern const char *const status_parse_error;
+extern const char *const status_read_error;
+extern const char *const status_open_error;
 extern const char *const invalid_usage_error;
 extern const char *const invalid_mem_config;
 

@@ -1,4 +1,5 @@
-// The periodic memory check and its statm reader.
+// The periodic memory check, its statm and status readers, and the choice
+// between the two counts.
 #include <cinttypes>
 #include <cstring>
 #include <fcntl.h>
@@ -33,22 +34,83 @@ std::uint32_t get_process_memory(int dir)
     return read_process_memory(dir, "statm");
 }
 
+namespace {
+
+// A status file whole, in one read: its VmSwap line lies past the 1024
+// bytes of the shared line buffer. A status longer than this (a process in
+// thousands of groups) loses its tail and, with it, a field: a parse error.
+char status_buf[4096];
+
+// The KiB figure of the "\nKey:" line at field, "Key:<blanks>N kB".
+std::uint64_t status_kib(char *field)
+{
+    char *value = skip_spaces(std::strchr(field, ':') + 1);
+    *find_space(value, status_parse_error) = '\0';
+    return parse_number(value, status_parse_error);
+}
+
+} // namespace
+
+void choose_count(const char *value)
+{
+    if (value == nullptr || *value == '\0' || std::strcmp(value, "size") == 0)
+        count_resident = false;
+    else if (std::strcmp(value, "resident") == 0)
+        count_resident = true;
+    else
+        do_error(invalid_usage_error);
+}
+
+std::uint64_t read_process_resident(int dir, const char *path)
+{
+    const int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        do_error(status_open_error);
+    const ssize_t n = read(fd, status_buf, sizeof status_buf - 1);
+    close(fd);
+    if (n <= 0)
+        do_error(status_read_error);
+    status_buf[n] = '\0';
+
+    // Both found before either is cut out of the text.
+    char *rss = std::strstr(status_buf, "\nVmRSS:");
+    char *swap = std::strstr(status_buf, "\nVmSwap:");
+    if (rss == nullptr || swap == nullptr)
+        do_error(status_parse_error);
+    const std::uint64_t rss_kib = status_kib(rss);
+    return rss_kib + status_kib(swap);
+}
+
+std::uint64_t get_process_resident(int dir)
+{
+    return read_process_resident(dir, "status");
+}
+
 gboolean check_memory(gpointer)
 {
-    const std::uint64_t x = get_process_memory(x_dir);
-    const std::uint64_t m = get_process_memory(moz_dir);
-
-    // 64-bit sums: page counts of 64-bit processes reach terabytes of
-    // address space. Pages to KiB by the kernel's own page size.
-    const std::uint64_t page_kib =
-        static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
-    const std::uint64_t memory = (x + m) * page_kib;
+    // Both figures in KiB, 64-bit: page counts of 64-bit processes reach
+    // terabytes of address space. Pages to KiB by the kernel's own page
+    // size.
+    std::uint64_t x;
+    std::uint64_t m;
+    if (count_resident) {
+        x = get_process_resident(x_dir);
+        m = get_process_resident(moz_dir);
+    } else {
+        const std::uint64_t x_pages = get_process_memory(x_dir);
+        const std::uint64_t m_pages = get_process_memory(moz_dir);
+        const std::uint64_t page_kib =
+            static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
+        x = x_pages * page_kib;
+        m = m_pages * page_kib;
+    }
+    const std::uint64_t memory = x + m;
     if (memory < total_memory)
         return TRUE;
 
     g_print("%smemory limit exceeded, memory=%" PRIu64 " (X=%" PRIu64
             ", durezezur=%" PRIu64 ")\n",
-            prefix, memory, x * page_kib, m * page_kib);
+            prefix, memory, x, m);
     memory_error();
     return FALSE;
 }

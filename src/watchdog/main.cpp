@@ -1,5 +1,6 @@
 // Start-up: command line, memory limit, periodic check, main loop.
 #include <cinttypes>
+#include <cstdlib>
 
 #include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     memory_diff =
         static_cast<std::uint64_t>(parse_number(argv[3], invalid_usage_error))
         << 10;
+    choose_count(std::getenv("BROWSER_WATCHDOG_COUNT"));
 
     // Handles that stay bound to the processes named now: a pid that is
     // reused later can never turn the watchdog on a stranger.

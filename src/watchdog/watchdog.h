@@ -14,6 +14,16 @@ extern std::uint64_t memory_diff;  // the reserve, KiB
 extern std::uint64_t total_memory; // RAM plus swap, KiB; then the limit
 extern const int check_period;     // ms between two checks
 
+// What the check counts, chosen once at start-up from the environment
+// variable BROWSER_WATCHDOG_COUNT: unset, empty or "size", each process's
+// total program size (statm); "resident", what it holds in RAM and swap
+// (VmRSS plus VmSwap of its status). Any other value is invalid usage.
+extern bool count_resident;
+
+// Sets count_resident from the value of BROWSER_WATCHDOG_COUNT (nullptr
+// when unset); an unknown value is fatal with invalid_usage_error.
+void choose_count(const char *value);
+
 // Handles on the watched processes, taken at start-up, -1 where none could
 // be had. A /proc/PID directory stays bound to its process: once that
 // process has ended, nothing can be opened or signalled through it, even
@@ -49,10 +59,19 @@ std::uint32_t get_process_memory(int dir);
 // ignores dir).
 std::uint32_t read_process_memory(int dir, const char *path);
 
+// Resident plus swapped-out memory in KiB (VmRSS plus VmSwap) of the
+// process whose /proc directory is open as dir, from its status in one
+// read. Every failure is fatal, with the status messages: an ended process
+// cannot be opened, and a status without both fields cannot be parsed.
+std::uint64_t get_process_resident(int dir);
+
+// The same on a status file at path, relative to dir.
+std::uint64_t read_process_resident(int dir, const char *path);
+
 // Timer callback: compares the size of the X server plus the browser with
-// total_memory. Returns TRUE while below; at or above the limit it logs the
-// figures, calls memory_error() and returns FALSE so that it never runs
-// again.
+// total_memory, in the count chosen at start-up. Returns TRUE while below;
+// at or above the limit it logs the figures, calls memory_error() and
+// returns FALSE so that it never runs again.
 gboolean check_memory(gpointer unused);
 
 // Sends sig to the process held by dir and logs "<prefix>signalling

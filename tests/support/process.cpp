@@ -188,6 +188,8 @@ void start(Watchdog &w, const Options &options)
             unsetenv("DISPLAY");
         if (!options.display_name.empty())
             setenv("DISPLAY", options.display_name.c_str(), 1);
+        for (const auto &[name, value] : options.env)
+            setenv(name.c_str(), value.c_str(), 1);
         if (!lay_mounts(options.mounts))
             _exit(126);
         if (options.as_nobody) {

@@ -21,6 +21,7 @@ struct Options {
     bool as_nobody = false;         // run as uid/gid 65534 in a new session
     std::string display_name;       // non-empty: DISPLAY for it alone
     std::string binary;             // empty: the binary under test
+    std::vector<std::pair<std::string, std::string>> env;  // set for it alone
 };
 
 // A running or ended watchdog and everything it wrote.

@@ -25,6 +25,30 @@ std::string statm(unsigned long pages)
     return std::to_string(pages) + " 100 50 10 0 40 0\n";
 }
 
+std::string status(unsigned long rss_kib, unsigned long swap_kib)
+{
+    // VmSwap lies past the first 1024 bytes, as in a real status file.
+    std::string groups = "Groups:";
+    for (int g = 1000; g < 1200; ++g)
+        groups += " " + std::to_string(g);
+    return "Name:\tstand-in\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t42\n" + groups +
+           "\nVmPeak:\t   20000 kB\nVmSize:\t   19988 kB\nVmLck:\t       0 kB\n"
+           "VmHWM:\t   12000 kB\nVmRSS:\t" + std::to_string(rss_kib) +
+           " kB\nRssAnon:\t    4000 kB\nVmData:\t    8000 kB\nVmPTE:\t      48 kB\n"
+           "VmSwap:\t" + std::to_string(swap_kib) + " kB\nThreads:\t1\n";
+}
+
+void Scene::count_resident(const std::string &x_status, const std::string &browser_status)
+{
+    options.env = {{"BROWSER_WATCHDOG_COUNT", "resident"}};
+    dir.write("x.status", x_status);
+    dir.write("browser.status", browser_status);
+    options.mounts.push_back(
+        {dir.path("x.status"), "/proc/" + std::to_string(x.pid) + "/status"});
+    options.mounts.push_back(
+        {dir.path("browser.status"), "/proc/" + std::to_string(browser.pid) + "/status"});
+}
+
 Scene::Scene(unsigned long x_pages, unsigned long browser_pages,
              const std::vector<std::string> &browser_command)
     : browser(browser_command)
@@ -56,11 +80,16 @@ std::string Scene::signalled(int sig, const char *outcome) const
 std::string Scene::fired(unsigned long x_pages, unsigned long browser_pages,
                          const char *outcome) const
 {
-    const unsigned long long kib = page_kib();
-    return log_line("memory limit exceeded, memory=" +
-                    std::to_string((x_pages + browser_pages) * kib) +
-                    " (X=" + std::to_string(x_pages * kib) +
-                    ", durezezur=" + std::to_string(browser_pages * kib) + ")") +
+    const unsigned long kib = page_kib();
+    return fired_kib(x_pages * kib, browser_pages * kib, outcome);
+}
+
+std::string Scene::fired_kib(unsigned long x_kib, unsigned long browser_kib,
+                             const char *outcome) const
+{
+    return log_line("memory limit exceeded, memory=" + std::to_string(x_kib + browser_kib) +
+                    " (X=" + std::to_string(x_kib) +
+                    ", durezezur=" + std::to_string(browser_kib) + ")") +
            signalled(SIGSTOP, outcome) + log_line("showing confirmation dialog");
 }
 

@@ -24,6 +24,9 @@ unsigned long limit_pages();
 // A statm line with the given total size.
 std::string statm(unsigned long pages);
 
+// A status file as the kernel writes it, with the given VmRSS and VmSwap.
+std::string status(unsigned long rss_kib, unsigned long swap_kib);
+
 struct Scene {
     TempDir dir;
     Standin x;
@@ -35,11 +38,18 @@ struct Scene {
     Scene(unsigned long x_pages, unsigned long browser_pages,
           const std::vector<std::string> &browser_command = {});
 
+    // Has the watchdog count resident plus swapped-out memory, with these
+    // status files laid over the stand-ins'.
+    void count_resident(const std::string &x_status, const std::string &browser_status);
+
     std::string startup() const;
     std::string signalled(int sig, const char *outcome) const;
     // The limit line, the SIGSTOP line and the dialog line.
     std::string fired(unsigned long x_pages, unsigned long browser_pages,
                       const char *outcome) const;
+    // The same for figures in KiB.
+    std::string fired_kib(unsigned long x_kib, unsigned long browser_kib,
+                          const char *outcome) const;
     // The SIGCONT and SIGKILL lines.
     std::string answered(const char *outcome) const;
 

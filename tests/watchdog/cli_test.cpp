@@ -47,6 +47,19 @@ TEST(CommandLine, AWrongCountOrOverflowingArgumentIsInvalidUsage)
     }
 }
 
+TEST(CommandLine, AnUnknownCountIsInvalidUsage)
+{
+    for (const char *count : {"rss", "Resident", "resident ", "sizes"}) {
+        Watchdog w;
+        Options options;
+        options.args = {"1", "2", "3"};
+        options.display = false;
+        options.env = {{"BROWSER_WATCHDOG_COUNT", count}};
+        EXPECT_EQ(support::run(w, options), 1) << count;
+        EXPECT_EQ(w.log, usage_line) << count;
+    }
+}
+
 TEST(CommandLine, StartsOnThisMachine)
 {
     const unsigned long total = support::machine_ram_kib() + support::machine_swap_kib();

@@ -1,5 +1,6 @@
 // The real binary watching real processes on a real X server: the check,
 // the dialog, the answer, the signals.
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -159,9 +160,10 @@ enum class Fault { none, x_gone, browser_gone };
 struct FailCase {
     const char *name;
     Fault fault;            // done to a stand-in after start-up
-    const char *x_statm;    // nullptr: a valid, small size
-    const char *browser_statm;
+    const char *x_file;     // its statm or status; nullptr: a valid, small size
+    const char *browser_file;
     const char *message;
+    bool resident = false;  // the resident count, which reads status files
 };
 
 void PrintTo(const FailCase &c, std::ostream *os)
@@ -177,14 +179,25 @@ TEST_P(CheckFails, AtTheNextCheckWithoutSignalling)
     REQUIRE_MOUNTS();
     const FailCase &c = GetParam();
     Scene s(1000, 1000);
-    if (c.x_statm != nullptr)
-        s.dir.write("x.statm", c.x_statm);
-    if (c.browser_statm != nullptr)
-        s.dir.write("browser.statm", c.browser_statm);
+    const std::string file = c.resident ? "status" : "statm";
+    if (c.resident)
+        s.count_resident(support::status(1000, 0), support::status(1000, 0));
+    if (c.x_file != nullptr)
+        s.dir.write("x." + file, c.x_file);
+    if (c.browser_file != nullptr)
+        s.dir.write("browser." + file, c.browser_file);
+    // A process that ends is read as itself: its chosen file goes too.
+    const auto unmount = [&](int pid) {
+        const std::string target = "/proc/" + std::to_string(pid) + "/" + file;
+        auto &m = s.options.mounts;
+        m.erase(std::remove_if(m.begin(), m.end(),
+                               [&](const support::Mount &e) { return e.target == target; }),
+                m.end());
+    };
     if (c.fault == Fault::x_gone)
-        s.options.mounts.erase(s.options.mounts.begin() + 2);
+        unmount(s.x.pid);
     if (c.fault == Fault::browser_gone)
-        s.options.mounts.pop_back();
+        unmount(s.browser.pid);
     support::start(s.w, s.options);
     ASSERT_TRUE(support::wait_for(s.w, "\n", 5));
     if (c.fault == Fault::x_gone)
@@ -215,8 +228,46 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"BrowserStatmOverflows", Fault::none, nullptr,
                  "4294967296 1 1 1 0 1 0\n", "cannot parse /proc/.../statm"},
         FailCase{"BrowserStatmUnreadable", Fault::none, nullptr, "",
-                 "cannot read /proc/.../statm"}),
+                 "cannot read /proc/.../statm"},
+        FailCase{"ResidentBrowserGone", Fault::browser_gone, nullptr, nullptr,
+                 "cannot open /proc/.../status", true},
+        FailCase{"ResidentBrowserStatusUnreadable", Fault::none, nullptr, "",
+                 "cannot read /proc/.../status", true},
+        FailCase{"ResidentXStatusWithoutVmSwap", Fault::none,
+                 "Name:\tXvfb\nVmSize:\t19988 kB\nVmRSS:\t10000 kB\nThreads:\t1\n", nullptr,
+                 "cannot parse /proc/.../status", true},
+        FailCase{"ResidentBrowserRssOverflows", Fault::none, nullptr,
+                 "VmRSS:\t4294967296 kB\nVmSwap:\t0 kB\n", "cannot parse /proc/.../status",
+                 true}),
     [](const testing::TestParamInfo<FailCase> &info) { return info.param.name; });
+
+// The resident count: VmRSS plus VmSwap of each process, whatever its
+// program size; a sum equal to the limit fires, and the log gives KiB.
+TEST(Watch, ResidentCountFiresOnRssPlusSwapNotProgramSize)
+{
+    REQUIRE_MOUNTS();
+    // Program sizes far past the limit, which this count never reads.
+    Scene s(limit_pages(), limit_pages());
+    const unsigned long browser_kib = support::limit_kib - 1500;
+    s.count_resident(support::status(1000, 500), support::status(browser_kib - 2001, 2000));
+    support::start(s.w, s.options);
+    ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log;
+    support::collect_for(s.w, period + 0.5);
+    EXPECT_EQ(s.w.log, s.startup()) << "one KiB below the limit";
+
+    s.dir.write("browser.status", support::status(browser_kib - 2000, 2000));
+    ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 1)) << s.w.log;
+    EXPECT_EQ(s.w.log, s.startup() + s.fired_kib(1500, browser_kib, "ok"));
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
+    const unsigned long window = support::find_window("Error", 5);
+    ASSERT_NE(window, 0u) << "no window titled Error";
+    ASSERT_TRUE(support::click_dialog_button(window));
+    ASSERT_TRUE(support::wait_end(s.w, 5)) << s.w.log;
+    EXPECT_EQ(support::exit_code(s.w), 0);
+    EXPECT_EQ(s.w.log, s.startup() + s.fired_kib(1500, browser_kib, "ok") + s.answered("ok"));
+    s.browser.reap(2);
+    s.expect_x_untouched();
+}
 
 TEST(Watch, PidsThatAreNotNumbersFailAtTheFirstCheck)
 {
