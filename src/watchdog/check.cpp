@@ -8,18 +8,30 @@
 #include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
 
-std::uint32_t read_process_memory(int dir, const char *path)
+namespace {
+
+// Reads the file at path, relative to dir, into buffer (size bytes, the
+// terminator included) and terminates it. One read(2) rather than a stdio
+// stream: fdopen() would cost an fcntl() more on every check. A file that
+// cannot be opened, or gives nothing, is fatal with the messages given.
+void read_once(int dir, const char *path, char *buffer, std::size_t size,
+               const char *open_error, const char *read_error)
 {
-    // One read(2) rather than a stdio stream: fdopen() would cost an
-    // fcntl() more on every check.
     const int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        do_error(statm_open_error);
-    const ssize_t n = read(fd, buf, sizeof buf - 1);
+        do_error(open_error);
+    const ssize_t n = read(fd, buffer, size - 1);
     close(fd);
     if (n <= 0)
-        do_error(statm_read_error);
-    buf[n] = '\0';
+        do_error(read_error);
+    buffer[n] = '\0';
+}
+
+} // namespace
+
+std::uint32_t read_process_memory(int dir, const char *path)
+{
+    read_once(dir, path, buf, sizeof buf, statm_open_error, statm_read_error);
     // The first line alone, as a line reader would take it.
     char *newline = std::strchr(buf, '\n');
     if (newline != nullptr)
@@ -63,14 +75,7 @@ void choose_count(const char *value)
 
 std::uint64_t read_process_resident(int dir, const char *path)
 {
-    const int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        do_error(status_open_error);
-    const ssize_t n = read(fd, status_buf, sizeof status_buf - 1);
-    close(fd);
-    if (n <= 0)
-        do_error(status_read_error);
-    status_buf[n] = '\0';
+    read_once(dir, path, status_buf, sizeof status_buf, status_open_error, status_read_error);
 
     // Both found before either is cut out of the text.
     char *rss = std::strstr(status_buf, "\nVmRSS:");
