@@ -80,11 +80,12 @@ std::string Scene::signalled(int sig, const char *outcome) const
 std::string Scene::fired(unsigned long x_pages, unsigned long browser_pages,
                          const char *outcome) const
 {
-    const unsigned long kib = page_kib();
+    // 64-bit: a terabyte sum must not wrap on a 32-bit target.
+    const unsigned long long kib = page_kib();
     return fired_kib(x_pages * kib, browser_pages * kib, outcome);
 }
 
-std::string Scene::fired_kib(unsigned long x_kib, unsigned long browser_kib,
+std::string Scene::fired_kib(unsigned long long x_kib, unsigned long long browser_kib,
                              const char *outcome) const
 {
     return log_line("memory limit exceeded, memory=" + std::to_string(x_kib + browser_kib) +

@@ -48,7 +48,7 @@ struct Scene {
     std::string fired(unsigned long x_pages, unsigned long browser_pages,
                       const char *outcome) const;
     // The same for figures in KiB.
-    std::string fired_kib(unsigned long x_kib, unsigned long browser_kib,
+    std::string fired_kib(unsigned long long x_kib, unsigned long long browser_kib,
                           const char *outcome) const;
     // The SIGCONT and SIGKILL lines.
     std::string answered(const char *outcome) const;
