@@ -1,4 +1,5 @@
-// The statm reader on chosen contents and on live processes.
+// The statm and status readers on chosen contents and on live processes.
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include "support/files.h"
 #include "support/process.h"
 #include "support/readers.h"
+#include "support/scene.h"
 #include "watchdog/watchdog.h"
 
 namespace {
@@ -16,6 +18,50 @@ namespace {
 std::uint32_t read_statm(const char *path)
 {
     return read_process_memory(AT_FDCWD, path);
+}
+
+// The resident count's reader: VmRSS plus VmSwap, in KiB.
+std::uint32_t read_status(const char *path)
+{
+    return static_cast<std::uint32_t>(read_process_resident(AT_FDCWD, path));
+}
+
+TEST(ProcessResident, AddsVmRssAndVmSwapWhereverTheyStand)
+{
+    support::expect_reads(read_status, {
+        {support::status(1000, 500), 1500},  // VmSwap past the first 1024 bytes
+        {"Name:\tx\nVmSwap:\t   7 kB\nVmRSS:\t  30 kB\n", 37},
+        {"Name:\tx\nVmRSS:\t4294967295 kB\nVmSwap:\t0 kB\n", 4294967295u},
+    });
+}
+
+TEST(ProcessResident, EveryFailureIsFatal)
+{
+    support::expect_fatal_reads(read_status, {
+        {"", status_read_error},
+        {"Name:\tx\nVmRSS:\t30 kB\n", status_parse_error},   // a kernel without VmSwap
+        {"Name:\tx\nVmSwap:\t0 kB\n", status_parse_error},   // a process without memory
+        {"Name:\tx\nVmRSS:\t4294967296 kB\nVmSwap:\t0 kB\n", status_parse_error},
+    }, status_open_error);
+}
+
+TEST(ProcessResident, ReadsALiveProcessAndFailsOnceItHasEnded)
+{
+    support::Standin standin;
+    ASSERT_TRUE(standin.ready);
+    const int dir = open_process_dir(standin.pid);
+    ASSERT_GE(dir, 0);
+    const std::string status =
+        support::read_file("/proc/" + std::to_string(standin.pid) + "/status");
+    unsigned long rss = 0;
+    unsigned long swap = 0;
+    ASSERT_EQ(std::sscanf(std::strstr(status.c_str(), "VmRSS:"), "VmRSS: %lu", &rss), 1);
+    ASSERT_EQ(std::sscanf(std::strstr(status.c_str(), "VmSwap:"), "VmSwap: %lu", &swap), 1);
+    EXPECT_GT(rss, 0u);
+    EXPECT_EQ(get_process_resident(dir), rss + swap);
+    standin.end();
+    EXPECT_FATAL(get_process_resident(dir), status_open_error);
+    close(dir);
 }
 
 TEST(ProcessMemory, TakesTheFirstFieldOfTheFirstLine)
