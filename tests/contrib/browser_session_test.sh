@@ -124,11 +124,11 @@ while read -r name ram in_use swap x_rss x_swap reserve limit; do
     pkill -P "$session_pid" -x sleep
     await_session_end
 done <<'CASES'
-device-64+64  49492    13760   65532 10700  0     56   57680
-device-64+0   49492    13760   0     10700  0     24   24916
-swapped-x     49492    13760   65532 6700   4000  56   57680
-host-24gib    24683772 2683772 0     230000 0     6426 18103548
-cut-40mib     40000    30000   0     10000  0     19   20544
+device-64+64  49492    13760   65532 10700  0     62   51536
+cut-64+0      49492    13760   0     10700  0     27   21844
+swapped-x     49492    13760   65532 6700   4000  62   51536
+no-swap-128   114404   14200   0     10600  0     39   74468
+host-24gib    24683772 2683772 0     230000 0     6430 18099452
 too-small     30000    25000   0     19984  0     refused -
 CASES
 
@@ -139,7 +139,7 @@ await_session_end
 [ "$session_status" -eq 1 ] && grep -q "set RESERVE_MIB$" "$work/session.err" ||
     fail "unreadable figures did not stop the session"
 [ ! -s "$work/session.log" ] || fail "a watchdog was started on unreadable figures"
-run_session SESSION_PROC="$work/proc-device-64+0" RESERVE_MIB=007
+run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=007
 await "$work/session.log" x_pid 100 || fail "RESERVE_MIB: no start-up line"
 grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB" "$work/session.err" &&
     grep -q "memory_diff=7168$" "$work/session.log" || fail "RESERVE_MIB did not win"
@@ -148,7 +148,7 @@ await_session_end
 
 # A reserve the watchdog would not take: refused before any browser starts.
 for bad in -1 +7 7.5 " 7" 7MiB 0x10 99999999999 39; do
-    run_session SESSION_PROC="$work/proc-device-64+0" RESERVE_MIB="$bad" \
+    run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB="$bad" \
         BROWSER="$(command -v touch) $work/browser-started"
     await_session_end
     [ "$session_status" -eq 1 ] && grep -q "^browser-session: RESERVE_MIB=.*: not starting the browser$" \
