@@ -151,6 +151,7 @@ while read -r setting expected; do
 done <<'SETTINGS'
 ARMS=kernel,earlyoom unknown arm 'kernel,earlyoom'
 ARMS=reserve=x unknown arm 'reserve=x'
+ARMS=resident=-1 unknown arm 'resident=-1'
 PAGES=huge unknown page 'huge'
 PAGES=rows=0 unknown page 'rows=0'
 DEVICES=32+32 unknown device '32+32'
