@@ -146,7 +146,8 @@ grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB" "$work/
 pkill -P "$session_pid" -x sleep
 await_session_end
 
-# A reserve the watchdog would not take: refused before any browser starts.
+# A reserve or a count the watchdog would not take: refused before any
+# browser starts.
 for bad in -1 +7 7.5 " 7" 7MiB 0x10 99999999999 39; do
     run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB="$bad" \
         BROWSER="$(command -v touch) $work/browser-started"
@@ -155,6 +156,12 @@ for bad in -1 +7 7.5 " 7" 7MiB 0x10 99999999999 39; do
         "$work/session.err" || fail "RESERVE_MIB='$bad' was not refused"
     [ ! -e "$work/browser-started" ] || fail "RESERVE_MIB='$bad' started a browser"
 done
+
+run_session RESERVE_MIB=1 BROWSER_WATCHDOG_COUNT=rss BROWSER="$(command -v touch) $work/browser-started"
+await_session_end
+[ "$session_status" -eq 1 ] && grep -qx "browser-session: BROWSER_WATCHDOG_COUNT=rss is neither resident nor size: not starting the browser" \
+    "$work/session.err" || fail "an unknown count was not refused"
+[ ! -e "$work/browser-started" ] || fail "an unknown count started a browser"
 
 # The browser command is split into words, never expanded as a pattern.
 touch "$work/glob-a" "$work/glob-b"
