@@ -50,6 +50,18 @@ await() {  # await FILE PATTERN TENTHS
     done
     grep -q -- "$2" "$1"
 }
+# Runs the session once with a browser that would leave a mark, and expects
+# a refusal: status 1, a line matching PATTERN on stderr, no browser.
+expect_refused() {  # expect_refused WHAT PATTERN [VAR=VALUE...]
+    local what=$1 pattern=$2
+    shift 2
+    rm -f "$work/browser-started"
+    run_session BROWSER="$(command -v touch) $work/browser-started" "$@"
+    await_session_end
+    [ "$session_status" -eq 1 ] && grep -q -- "$pattern" "$work/session.err" ||
+        fail "$what was not refused"
+    [ ! -e "$work/browser-started" ] || fail "$what started a browser"
+}
 await_session_end() {
     for _ in $(seq 60); do
         kill -0 "$session_pid" 2>/dev/null || break
@@ -149,19 +161,12 @@ await_session_end
 # A reserve or a count the watchdog would not take: refused before any
 # browser starts.
 for bad in -1 +7 7.5 " 7" 7MiB 0x10 99999999999 39; do
-    run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB="$bad" \
-        BROWSER="$(command -v touch) $work/browser-started"
-    await_session_end
-    [ "$session_status" -eq 1 ] && grep -q "^browser-session: RESERVE_MIB=.*: not starting the browser$" \
-        "$work/session.err" || fail "RESERVE_MIB='$bad' was not refused"
-    [ ! -e "$work/browser-started" ] || fail "RESERVE_MIB='$bad' started a browser"
+    expect_refused "RESERVE_MIB='$bad'" "^browser-session: RESERVE_MIB=.*: not starting the browser$" \
+        SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB="$bad"
 done
-
-run_session RESERVE_MIB=1 BROWSER_WATCHDOG_COUNT=rss BROWSER="$(command -v touch) $work/browser-started"
-await_session_end
-[ "$session_status" -eq 1 ] && grep -qx "browser-session: BROWSER_WATCHDOG_COUNT=rss is neither resident nor size: not starting the browser" \
-    "$work/session.err" || fail "an unknown count was not refused"
-[ ! -e "$work/browser-started" ] || fail "an unknown count started a browser"
+expect_refused "an unknown count" \
+    "^browser-session: BROWSER_WATCHDOG_COUNT=rss is neither resident nor size: not starting the browser$" \
+    RESERVE_MIB=1 BROWSER_WATCHDOG_COUNT=rss
 
 # The browser command is split into words, never expanded as a pattern.
 touch "$work/glob-a" "$work/glob-b"
@@ -170,10 +175,7 @@ await_session_end
 [ -e "$work/glob-*" ] || fail "\$BROWSER was expanded as a pattern"
 
 # A browser that ends at once is started again after a pause that doubles.
-env PATH="$watchdog_dir:$PATH" RESERVE_MIB=1 BROWSER=false "$session" \
-    >"$work/session.log" 2>"$work/session.err" &
-session_pid=$!
-pids+=("$session_pid")
+run_session SESSION_ONCE= RESERVE_MIB=1 BROWSER=false
 await "$work/session.err" "starting it again in 4 s" 150 ||
     fail "no growing pause for a browser that ends at once"
 grep -q "^browser-session: the browser ended [0-4] s after its start: starting it again in 2 s$" \
@@ -184,11 +186,9 @@ await_session_end
 # No watchdog in PATH (an empty directory: an installed package must not
 # count): no browser runs unwatched.
 mkdir "$work/empty"
-run_session PATH="$work/empty" RESERVE_MIB=7 BROWSER="$(command -v touch) $work/browser-started"
-await_session_end
-[ "$session_status" -eq 1 ] && grep -q "^browser-session: no browser-watchdog in PATH ($work/empty): not starting the browser unwatched$" \
-    "$work/session.err" || fail "a missing watchdog did not stop the session"
-[ ! -e "$work/browser-started" ] || fail "a browser was started without a watchdog"
+expect_refused "a missing watchdog" \
+    "^browser-session: no browser-watchdog in PATH ($work/empty): not starting the browser unwatched$" \
+    PATH="$work/empty" RESERVE_MIB=7
 
 # The X server's lock file names a stand-in here. A stale one (its pid
 # gone) stops the session; a watchdog that fails while the browser runs
@@ -206,11 +206,9 @@ trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work" "$lock"' EXIT
 sleep 0 & gone=$!
 wait "$gone"
 printf '%10d\n' "$gone" >"$lock"
-run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/browser-started"
-await_session_end
-[ "$session_status" -eq 1 ] && grep -qx "browser-session: $lock names pid $gone, which is not running: a stale lock file; not starting the browser" \
-    "$work/session.err" || fail "a stale lock file did not stop the session"
-[ ! -e "$work/browser-started" ] || fail "a browser was started on a stale lock file"
+expect_refused "a stale lock file" \
+    "^browser-session: $lock names pid $gone, which is not running: a stale lock file; not starting the browser$" \
+    RESERVE_MIB=1
 
 sleep 600 & stand_in=$!
 pids+=("$stand_in")

@@ -26,6 +26,12 @@ std::uint32_t read_status(const char *path)
     return static_cast<std::uint32_t>(read_process_resident(AT_FDCWD, path));
 }
 
+// A /proc file of a running stand-in, as the kernel gives it now.
+std::string proc_file(const support::Standin &standin, const char *name)
+{
+    return support::read_file("/proc/" + std::to_string(standin.pid) + "/" + name);
+}
+
 TEST(ProcessResident, AddsVmRssAndVmSwapWhereverTheyStand)
 {
     support::expect_reads(read_status, {
@@ -51,8 +57,7 @@ TEST(ProcessResident, ReadsALiveProcessAndFailsOnceItHasEnded)
     ASSERT_TRUE(standin.ready);
     const int dir = open_process_dir(standin.pid);
     ASSERT_GE(dir, 0);
-    const std::string status =
-        support::read_file("/proc/" + std::to_string(standin.pid) + "/status");
+    const std::string status = proc_file(standin, "status");
     unsigned long rss = 0;
     unsigned long swap = 0;
     ASSERT_EQ(std::sscanf(std::strstr(status.c_str(), "VmRSS:"), "VmRSS: %lu", &rss), 1);
@@ -94,8 +99,7 @@ TEST(ProcessMemory, ReadsALiveProcessAndFailsOnceItHasEnded)
     ASSERT_TRUE(standin.ready);
     const int dir = open_process_dir(standin.pid);
     ASSERT_GE(dir, 0);
-    const std::string statm =
-        support::read_file("/proc/" + std::to_string(standin.pid) + "/statm");
+    const std::string statm = proc_file(standin, "statm");
     unsigned long pages = 0;
     ASSERT_EQ(std::sscanf(statm.c_str(), "%lu", &pages), 1);
     const std::uint32_t read = get_process_memory(dir);
