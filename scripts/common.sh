@@ -1,15 +1,19 @@
+# shellcheck shell=bash disable=SC2034 # a library: the scripts that source it read its lists
 # Shared by the scripts: the Debian packages each job needs, a way to
-# install the missing ones, and the X server and background processes of
-# the scripts that run the watchdog.
+# install the missing ones, the X server and background processes of the
+# scripts that run the watchdog, and the small facts they read off a
+# machine (the X server's pid, RAM plus swap, a process's state).
 
 BUILD_PACKAGES=(cmake make g++ pkg-config libgtk2.0-dev)
-TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps)
+# The device trial draws its pictures with gnuplot; its test draws one.
+PLOT_PACKAGES=(gnuplot-nox)
+TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps "${PLOT_PACKAGES[@]}")
 DEMO_PACKAGES=(xvfb xdotool)
 PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base lintian)
 CROSS_PACKAGES=(g++-mipsel-linux-gnu g++-mips-linux-gnu qemu-user dpkg-dev file)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
-QUALITY_PACKAGES=(cppcheck clang-tidy devscripts binutils
+QUALITY_PACKAGES=(cppcheck clang-tidy devscripts binutils shellcheck
                   "${FUZZ_PACKAGES[@]}" "${MEMCHECK_PACKAGES[@]}")
 SYSTEM_PACKAGES=(qemu-system-mips cpio gzip e2fsprogs util-linux)
 BENCH_PACKAGES=(xvfb strace procps binutils libbenchmark-dev)
@@ -42,7 +46,7 @@ need_packages() {
 # apt-cache) and apt_state (a directory the caller removes); downloads go to
 # the archive directory given.
 private_apt() {
-    local arch=$1 archives=$2 mirror= keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+    local arch=$1 archives=$2 mirror='' keyring=/usr/share/keyrings/debian-archive-keyring.gpg
     local f keyring_found
     # The mirror and keyring, from the host's deb822 or one-line sources.
     for f in /etc/apt/sources.list.d/*.sources; do
@@ -121,5 +125,39 @@ start_xvfb() {
         [ -s "$1/display" ] && break
         sleep 0.1
     done
-    export DISPLAY=":$(head -n1 "$1/display")"
+    DISPLAY=":$(head -n1 "$1/display")"
+    export DISPLAY
+}
+
+# The pid that the X server of display $1 (":0", ":0.0") wrote into its
+# lock file, on stdout; fails when there is no lock file or no pid in it.
+x_server_pid() {
+    local n=${1#*:} pid
+    n=${n%%.*}
+    pid=$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null) || return 1
+    [[ $pid =~ ^[0-9]+$ ]] || return 1
+    echo "$pid"
+}
+
+# RAM plus the first swap area of /proc/swaps in KiB: the total the
+# watchdog counts against.
+ram_and_swap_kib() {
+    local ram swap
+    ram=$(awk '$1 == "MemTotal:" { print $2 }' /proc/meminfo)
+    swap=$(awk 'NR == 2 { print $3 }' /proc/swaps 2>/dev/null || true)
+    echo $((ram + ${swap:-0}))
+}
+
+# The name the kernel gives a process run as $1: it keeps 15 characters
+# (16 bytes with the terminator), so browser-watchdog is "browser-watchdo"
+# in /proc/PID/stat and in the kernel's trace.
+comm_name() { printf '%.15s\n' "$1"; }
+
+# The one-letter state of process $1 (R, S, T for stopped, Z...), or
+# "gone" when it has no /proc entry.
+process_state() {
+    local s
+    read -r s 2>/dev/null <"/proc/$1/stat" || { echo gone; return; }
+    s=${s##*) }
+    echo "${s%% *}"
 }

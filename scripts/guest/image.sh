@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The emulated MIPS32 device, shared by the CI scenario (scripts/mips-system)
 # and the device trial (bench/device): the mipsel build, Debian's Malta
 # kernel, a root file system on a virtual IDE disk (an ext4 image made with
@@ -8,6 +9,10 @@
 # to $guest_dir (set by guest_image). Which script the guest runs after the
 # switch is the boot's choice: guest=NAME on the kernel's command line runs
 # /opt/watchdog/NAME.
+
+# Its users source scripts/common.sh first; one that did not gets it here.
+# shellcheck source=scripts/common.sh
+[ -n "${BUILD_PACKAGES+set}" ] || . scripts/common.sh
 
 cache=${SYSROOT_DIR:-/var/cache/browser-watchdog}
 guest_sysroot=$cache/sysroot-mipsel
@@ -50,7 +55,7 @@ guest_kernel() {
         private_apt mipsel "$cache/debs-kernel"
         (cd "$cache/debs-kernel" && apt-get "${apt_opts[@]}" -qq download "$name")
         rm -rf "$apt_state"
-        kernel_deb=$(ls "$cache/debs-kernel/${name}"_*.deb | head -n1)
+        kernel_deb=$(compgen -G "$cache/debs-kernel/${name}_*.deb" | head -n1)
     fi
     [ -s "$vmlinuz" ] ||
         dpkg-deb --fsys-tarfile "$kernel_deb" | tar -xO --wildcards './boot/vmlinuz-*' >"$vmlinuz"
@@ -109,6 +114,8 @@ guest_image() {
         dpkg-deb --fsys-tarfile "$kernel_deb" |
             tar -xO --wildcards "./lib/modules/*/kernel/$m.ko" >"$initrd/lib/modules/${m##*/}.ko"
     done
+    # The order the initramfs loads them in.
+    printf '%s\n' "${GUEST_MODULES[@]##*/}" >"$initrd/lib/modules/order"
     install -m 755 scripts/guest/initramfs-init "$initrd/init"
     (cd "$initrd" && find . | cpio -o -H newc --quiet | gzip -9) >"$guest_dir/initrd.cpio.gz"
     rm -rf "$initrd"

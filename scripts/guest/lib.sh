@@ -1,3 +1,4 @@
+# shellcheck shell=dash
 # Helpers of the scripts that run inside the emulated device (busybox sh),
 # after the initramfs has mounted /dev, /proc, /sys and /tmp.
 exec </dev/console >/dev/console 2>&1
@@ -47,17 +48,20 @@ await_ended() {
 # The same for a child of this shell, then reaps it: its status is rc.
 await_end() {
     await_ended "$1" "$2"
-    rc=0
-    wait "$1" || rc=$?
+    # shellcheck disable=SC2034 # read by the script that sourced this file
+    wait "$1" && rc=0 || rc=$?
 }
 # The pids of the processes named $1 (children of $2 only, if given): the
-# guest's busybox has no pgrep.
+# guest's busybox has no pgrep. The kernel keeps 15 characters of a name
+# (16 bytes with the terminator): browser-watchdog is "browser-watchdo".
 pids_named() {
     local f line rest
+    set -- "$(printf '%.15s' "$1")" "${2:-}"
     for f in /proc/[0-9]*/stat; do
         read -r line <"$f" 2>/dev/null || continue
         case $line in *" ($1) "*) ;; *) continue ;; esac
         rest=${line##*) }
+        # shellcheck disable=SC2086 # the fields of stat, one word each
         set -- "$1" "${2:-}" $rest
         [ -z "$2" ] || [ "$4" = "$2" ] && echo "${line%% *}"
         set -- "$1" "$2"
@@ -73,7 +77,7 @@ browser_again() {
 # Whether a watchdog runs with browser $1 as its browser (second argument).
 watched() {
     local w
-    for w in $(pids_named browser-watchdo); do
+    for w in $(pids_named browser-watchdog); do
         [ "$(tr '\0' ' ' <"/proc/$w/cmdline" 2>/dev/null | awk '{ print $3 }')" = "$1" ] &&
             return 0
     done
@@ -83,11 +87,17 @@ page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
 size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
 status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 meminfo_kib() { awk -v k="$1:" '$1 == k { print $2 }' /proc/meminfo; }
+# RAM plus the first swap area of /proc/swaps in KiB: the total the
+# watchdog counts against.
+ram_and_swap_kib() {
+    echo $(($(meminfo_kib MemTotal) + $(awk 'NR == 2 { s = $3 } END { print s + 0 }' /proc/swaps)))
+}
 
 # Starts Xvfb on :0 (it writes /tmp/.X0-lock, as a device's server does);
 # its pid is x_pid.
 start_x() {
     Xvfb :0 -extension GLX -nolisten tcp -screen 0 800x600x16 >/tmp/xvfb.log 2>&1 &
+    # shellcheck disable=SC2034 # read by the script that sourced this file
     x_pid=$!
     export DISPLAY=:0
     for _ in $(seq 300); do [ -S /tmp/.X11-unix/X0 ] && break; usleep 100000; done

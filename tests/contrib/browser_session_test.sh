@@ -58,7 +58,7 @@ expect_refused() {  # expect_refused WHAT PATTERN [VAR=VALUE...]
     rm -f "$work/browser-started"
     run_session BROWSER="$(command -v touch) $work/browser-started" "$@"
     await_session_end
-    [ "$session_status" -eq 1 ] && grep -q -- "$pattern" "$work/session.err" ||
+    { [ "$session_status" -eq 1 ] && grep -q -- "$pattern" "$work/session.err"; } ||
         fail "$what was not refused"
     [ ! -e "$work/browser-started" ] || fail "$what started a browser"
 }
@@ -148,13 +148,13 @@ CASES
 # still checked against the total the watchdog counts.
 run_session SESSION_PROC="$work/nowhere"
 await_session_end
-[ "$session_status" -eq 1 ] && grep -q "set RESERVE_MIB$" "$work/session.err" ||
+{ [ "$session_status" -eq 1 ] && grep -q "set RESERVE_MIB$" "$work/session.err"; } ||
     fail "unreadable figures did not stop the session"
 [ ! -s "$work/session.log" ] || fail "a watchdog was started on unreadable figures"
 run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=007
 await "$work/session.log" x_pid 100 || fail "RESERVE_MIB: no start-up line"
-grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB" "$work/session.err" &&
-    grep -q "memory_diff=7168$" "$work/session.log" || fail "RESERVE_MIB did not win"
+{ grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB" "$work/session.err" &&
+    grep -q "memory_diff=7168$" "$work/session.log"; } || fail "RESERVE_MIB did not win"
 pkill -P "$session_pid" -x sleep
 await_session_end
 

@@ -20,6 +20,8 @@ if [ -z "${PID_REUSE_INSIDE:-}" ]; then
     PID_REUSE_INSIDE=1 exec unshare -p -f --mount-proc bash "$0" "$@"
 fi
 
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../../scripts/common.sh"
 watchdog=$1
 shift
 emulator=("$@")
@@ -28,18 +30,17 @@ pids=()
 trap 'kill -KILL "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; umount -q "$work"/* 2>/dev/null || true; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; cat "$work/log" 2>/dev/null || true; exit 1; }
-state() { local s; s=$(cat "/proc/$1/stat" 2>/dev/null) || { echo gone; return; }; s=${s##*) }; echo "${s%% *}"; }
 # Waits at most $3 tenths of a second for process $1 to be in state $2.
-await_state() { for _ in $(seq "$3"); do [ "$(state "$1")" = "$2" ] && return 0; sleep 0.1; done; return 1; }
+await_state() { for _ in $(seq "$3"); do [ "$(process_state "$1")" = "$2" ] && return 0; sleep 0.1; done; return 1; }
 # Reaps the watchdog once it has ended, within $1 tenths: its exit status
 # goes into status.
 await_watchdog() {
     # Ended: a zombie, or already reaped by the shell (which keeps its status).
     for _ in $(seq "$1"); do
-        case $(state "$watchdog_pid") in Z | gone) break ;; esac
+        case $(process_state "$watchdog_pid") in Z | gone) break ;; esac
         sleep 0.1
     done
-    case $(state "$watchdog_pid") in Z | gone) ;; *) fail "the watchdog did not end" ;; esac
+    case $(process_state "$watchdog_pid") in Z | gone) ;; *) fail "the watchdog did not end" ;; esac
     status=0
     wait "$watchdog_pid" || status=$?
 }
@@ -65,7 +66,8 @@ Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 
 # RAM plus swap 120000 KiB, reserve 1 MiB: the limit is 118976 KiB.
 page_kib=$(($(getconf PAGESIZE) / 1024))
@@ -113,10 +115,10 @@ await_watchdog 100
 [ "$status" -eq 0 ] || fail "exit status $status"
 # SIGCONT, then SIGKILL (the target's numbers: an emulated one's differ).
 tail -n 2 "$work/log" >"$work/answer"
-grep -qx "$(signal_line '[0-9][0-9]*' failed)" <(head -n 1 "$work/answer") &&
-    grep -qx "$(signal_line 9 failed)" <(tail -n 1 "$work/answer") ||
+{ grep -qx "$(signal_line '[0-9][0-9]*' failed)" <(head -n 1 "$work/answer") &&
+    grep -qx "$(signal_line 9 failed)" <(tail -n 1 "$work/answer"); } ||
     fail "the answer signalled the new process"
-[ "$(state "$stranger")" = S ] || fail "the new process is in state $(state "$stranger")"
+[ "$(process_state "$stranger")" = S ] || fail "the new process is in state $(process_state "$stranger")"
 echo "ok: the new process $stranger is untouched"
 kill -KILL "$x_pid" "$stranger"
 
@@ -138,5 +140,5 @@ await_watchdog 200
 [ "$(tail -n 1 "$work/log")" = "Browser controller: fatal error (cannot open /proc/.../statm), exiting..." ] ||
     fail "not the statm open message"
 grep -q signalling "$work/log" && fail "a signal was sent"
-[ "$(state "$stranger")" = S ] || fail "the new process is in state $(state "$stranger")"
+[ "$(process_state "$stranger")" = S ] || fail "the new process is in state $(process_state "$stranger")"
 echo "ok: the watchdog ended at its next check; the new process $stranger is untouched"
