@@ -140,6 +140,44 @@ if [ "$capacity" != "$expected" ]; then
     failures=$((failures + 1))
 fi
 
+# The picture of one device and page: the session's arm, whose probe fell
+# 2.2 s behind and once could not read meminfo, and the kernel's, where
+# nobody acted. A gap is drawn as missing, never as zero, and only an arm
+# that acted is marked.
+if command -v gnuplot >/dev/null; then
+    signal browser-watchdo 29.000000 23 150 | results plot/session
+    printf '%s\n' '8000 30000 60000 5000' '8250 29000 60000 5000' '10450 20000 40000 4000' \
+        '10700 -1 40000 4000' '10950 18000 39000 4000' '11200 17000 38000 4000' >"$work/plot/session/memory"
+    results plot/kernel </dev/null
+    sed -i 's/^arm=.*/arm=session/' "$work/plot/session/events"
+    sed -i 's/^arm=.*/arm=kernel/' "$work/plot/kernel/events"
+    printf 'MemTotal: 49492 kB\nSwapTotal: 65532 kB\n' | tee "$work/plot/session/meminfo-rest" \
+        >"$work/plot/kernel/meminfo-rest"
+    plot=$(bash "$1/device-plot" "$work/plot" 2>&1) || true
+    dat=$work/plot/plot-64+64-big
+    if [ "$plot" != "$work/plot/plot-64+64-big.png" ] ||
+        [ "$(head -c 8 "$dat.png" | od -An -tx1 | tr -d ' ')" != 89504e470d0a1a0a ]; then
+        echo "FAIL plot: no picture: $plot"
+        failures=$((failures + 1))
+    fi
+    # Headroom in MiB from the browser's start, the line broken at the gap
+    # and at the sample it could not read; none drawn as zero.
+    expected=$(printf '%s\n' '1.000 87.89' '1.250 86.91' '' '3.450 58.59' '' '3.950 55.66' '4.200 53.71')
+    if [ "$(cat "$dat/headroom-session.dat" 2>/dev/null)" != "$expected" ]; then
+        echo "FAIL plot: the session's headroom is drawn from:"$'\n'"$(cat "$dat/headroom-session.dat")"
+        failures=$((failures + 1))
+    fi
+    marks=$(grep -c '^set arrow' "$dat/plot.gp" 2>/dev/null || true)
+    if [ "$marks" != 1 ] || ! grep -q "^set label 'watchdog, 22.0 s' at 22.0," "$dat/plot.gp" ||
+        ! grep -q "rtt-kernel.dat' using 1:2 with lines" "$dat/plot.gp"; then
+        echo "FAIL plot: $marks marks, or not the watchdog's at 22.0 s, or no kernel arm:"
+        cat "$dat/plot.gp"
+        failures=$((failures + 1))
+    fi
+else
+    echo "device trial: the picture not checked (no gnuplot)"
+fi
+
 # Settings the trial refuses, with the word it says.
 while read -r setting expected; do
     status=0
