@@ -1,6 +1,7 @@
 // The periodic memory check, its statm and status readers, and the choice
 // between the two counts.
 #include <cinttypes>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -73,6 +74,16 @@ void choose_count(const char *value)
         do_error(invalid_usage_error);
 }
 
+void choose_start(const char *value)
+{
+    if (value == nullptr || *value == '\0')
+        browser_held = false;
+    else if (std::strcmp(value, "held") == 0)
+        browser_held = true;
+    else
+        do_error(invalid_usage_error);
+}
+
 std::uint64_t read_process_resident(int dir, const char *path)
 {
     read_once(dir, path, status_buf, sizeof status_buf, status_open_error, status_read_error);
@@ -110,8 +121,14 @@ gboolean check_memory(gpointer)
         m = m_pages * page_kib;
     }
     const std::uint64_t memory = x + m;
-    if (memory < total_memory)
+    if (memory < total_memory) {
+        // Read below the limit, the held browser may run.
+        if (browser_held) {
+            browser_held = false;
+            signal_process(moz_pid, moz_dir, SIGCONT);
+        }
         return TRUE;
+    }
 
     g_print("%smemory limit exceeded, memory=%" PRIu64 " (X=%" PRIu64
             ", durezezur=%" PRIu64 ")\n",

@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
         static_cast<std::uint64_t>(parse_number(argv[3], invalid_usage_error))
         << 10;
     choose_count(std::getenv("BROWSER_WATCHDOG_COUNT"));
+    choose_start(std::getenv("BROWSER_WATCHDOG_START"));
 
     // Handles that stay bound to the processes named now: a pid that is
     // reused later can never turn the watchdog on a stranger.
@@ -42,7 +43,9 @@ int main(int argc, char *argv[])
         do_error(invalid_mem_config);
     total_memory -= memory_diff;
 
-    g_timeout_add(check_period, check_memory, nullptr);
+    // A held browser waits for its first check: it comes at once.
+    if (!browser_held || check_memory(nullptr) == TRUE)
+        g_timeout_add(check_period, check_memory, nullptr);
     gtk_main();
     return 0;
 }

@@ -7,6 +7,7 @@ std::uint64_t memory_diff;
 std::uint64_t total_memory;
 const int check_period = 3000;
 bool count_resident;
+bool browser_held;
 
 int x_dir = -1;
 int moz_dir = -1;

@@ -24,6 +24,18 @@ extern bool count_resident;
 // when unset); an unknown value is fatal with invalid_usage_error.
 void choose_count(const char *value);
 
+// How the watching starts, chosen once from BROWSER_WATCHDOG_START: unset
+// or empty, the first check one period after start; "held", the browser
+// was started stopped and is held so until the first check, made at once,
+// finds the two processes below the limit and continues it (SIGCONT). A
+// first check at or above the limit leaves it stopped and shows the dialog.
+// True until that release.
+extern bool browser_held;
+
+// Sets browser_held from the value of BROWSER_WATCHDOG_START (nullptr when
+// unset); an unknown value is fatal with invalid_usage_error.
+void choose_start(const char *value);
+
 // Handles on the watched processes, taken at start-up, -1 where none could
 // be had. A /proc/PID directory stays bound to its process: once that
 // process has ended, nothing can be opened or signalled through it, even
@@ -69,9 +81,10 @@ std::uint64_t get_process_resident(int dir);
 std::uint64_t read_process_resident(int dir, const char *path);
 
 // Timer callback: compares the size of the X server plus the browser with
-// total_memory, in the count chosen at start-up. Returns TRUE while below;
-// at or above the limit it logs the figures, calls memory_error() and
-// returns FALSE so that it never runs again.
+// total_memory, in the count chosen at start-up. Returns TRUE while below,
+// after releasing a held browser at the first check; at or above the limit
+// it logs the figures, calls memory_error() and returns FALSE so that it
+// never runs again.
 gboolean check_memory(gpointer unused);
 
 // Sends sig to the process held by dir and logs "<prefix>signalling

@@ -60,6 +60,19 @@ TEST(CommandLine, AnUnknownCountIsInvalidUsage)
     }
 }
 
+TEST(CommandLine, AnUnknownStartIsInvalidUsage)
+{
+    for (const char *start : {"Held", "held ", "1", "yes"}) {
+        Watchdog w;
+        Options options;
+        options.args = {"1", "2", "3"};
+        options.display = false;
+        options.env = {{"BROWSER_WATCHDOG_START", start}};
+        EXPECT_EQ(support::run(w, options), 1) << start;
+        EXPECT_EQ(w.log, usage_line) << start;
+    }
+}
+
 TEST(CommandLine, StartsOnThisMachine)
 {
     const unsigned long total = support::machine_ram_kib() + support::machine_swap_kib();

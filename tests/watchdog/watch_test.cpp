@@ -269,6 +269,65 @@ TEST(Watch, ResidentCountFiresOnRssPlusSwapNotProgramSize)
     s.expect_x_untouched();
 }
 
+// A held start: the browser, stopped before it ran, is continued by the
+// first check, which comes at once, only when that check finds the two
+// below the limit; at or above it, the browser never runs and the dialog
+// comes as usual.
+struct HeldCase {
+    const char *name;
+    unsigned long browser_pages;
+    bool released;
+};
+
+void PrintTo(const HeldCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HeldStart : public testing::TestWithParam<HeldCase> {};
+
+TEST_P(HeldStart, TheFirstCheckAtOnceReleasesOnlyBelowTheLimit)
+{
+    REQUIRE_MOUNTS();
+    const HeldCase &c = GetParam();
+    Scene s(1000, c.browser_pages);
+    ASSERT_EQ(kill(s.browser.pid, SIGSTOP), 0);
+    ASSERT_EQ(support::await_state(s.browser.pid, 'T', 5), 'T');
+    s.options.env = {{"BROWSER_WATCHDOG_START", "held"}};
+    support::start(s.w, s.options);
+    ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log;
+
+    if (c.released) {
+        // Written right after the start-up line, a period before any timer.
+        ASSERT_TRUE(support::wait_for(s.w, s.signalled(SIGCONT, "ok"), period / 2)) << s.w.log;
+        EXPECT_EQ(s.w.log, s.startup() + s.signalled(SIGCONT, "ok"));
+        EXPECT_EQ(support::await_state(s.browser.pid, 'S', 2), 'S');
+        // Released once: the checks go on, and the limit still fires.
+        s.dir.write("browser.statm", statm(support::limit_pages() - 1000));
+        ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 1)) << s.w.log;
+        EXPECT_EQ(s.w.log, s.startup() + s.signalled(SIGCONT, "ok") +
+                               s.fired(1000, support::limit_pages() - 1000, "ok"));
+    } else {
+        ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period / 2)) << s.w.log;
+        EXPECT_EQ(s.w.log, s.startup() + s.fired(1000, c.browser_pages, "ok"));
+    }
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
+    const unsigned long window = support::find_window("Error", 5);
+    ASSERT_NE(window, 0u) << "no window titled Error";
+    ASSERT_TRUE(support::click_dialog_button(window));
+    ASSERT_TRUE(support::wait_end(s.w, 5)) << s.w.log;
+    EXPECT_EQ(support::exit_code(s.w), 0);
+    const int status = s.browser.reap(2);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    s.expect_x_untouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HeldStart,
+    testing::Values(HeldCase{"BelowTheLimitReleased", 1000, true},
+                    HeldCase{"AtTheLimitNeverReleased", support::limit_pages() - 1000, false}),
+    [](const testing::TestParamInfo<HeldCase> &info) { return info.param.name; });
+
 TEST(Watch, PidsThatAreNotNumbersFailAtTheFirstCheck)
 {
     Watchdog w;
