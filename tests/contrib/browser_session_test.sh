@@ -1,11 +1,14 @@
 #!/bin/bash
 # The example session on a real X server: it must hand the watchdog the X
 # server's own pid, the pid of the browser it started and the reserve it
-# chose from the device's figures (or was given, if the watchdog takes it);
-# aim the OOM killer at the browser; end when the browser ends; back off
-# from a browser that cannot start; refuse a stale lock file or a reserve
-# that leaves no room; and say so when the watchdog fails while the browser
-# runs.
+# chose from the device's figures (or was given, if the watchdog takes it
+# and it leaves the browser room); hold the browser until the watchdog's
+# first check releases it, and end it when the watchdog fails; aim the OOM
+# killer at the browser; end when the browser ends; back off from a
+# browser that cannot start; read the total again before each start; end
+# the browser and the watchdog with itself; refuse a stale lock file, a
+# display on another host or a reserve that leaves no room; end with the X
+# server. Every line it writes on stderr is its own, with its prefix.
 # Usage: browser_session_test.sh SESSION_SCRIPT WATCHDOG_DIR
 set -euo pipefail
 session=$1
@@ -15,6 +18,8 @@ pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; cat "$work/session.log" "$work/session.err" 2>/dev/null; exit 1; }
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../../scripts/common.sh"
 
 # An X server on a numbered display. With "nolock" the test writes the lock
 # file itself.
@@ -34,13 +39,39 @@ start_x() {
     export DISPLAY=":$n"
 }
 
-# Runs the session once with a sleeping browser: run_session [VAR=VALUE...]
+# Runs the session once with a sleeping browser: run_session [VAR=VALUE...].
+# SIGINT is left as the session would find it under xinit (a shell ignores
+# it in what it starts in the background).
+perl=$(command -v perl)
 run_session() {
     : >"$work/session.log"
+    # shellcheck disable=SC2016 # perl's own variables
     env PATH="$watchdog_dir:$PATH" SESSION_ONCE=1 BROWSER="sleep 600" "$@" \
-        "$session" >"$work/session.log" 2>"$work/session.err" &
+        "$perl" -e '$SIG{INT} = "DEFAULT"; exec @ARGV' "$session" \
+        >"$work/session.log" 2>"$work/session.err" &
     session_pid=$!
     pids+=("$session_pid")
+}
+# Waits at most $1 tenths (default 100) for the watchdog to release the
+# session's $2nd browser (default: the first); its pid then is browser_pid.
+await_release() {
+    local released=()
+    for _ in $(seq "${1:-100}"); do
+        mapfile -t released < <(sed -n \
+            's/^Browser controller: signalling process \([0-9]*\) ([0-9]*)... ok$/\1/p' "$work/session.log")
+        [ "${#released[@]}" -ge "${2:-1}" ] && break
+        sleep 0.1
+    done
+    [ "${#released[@]}" -ge "${2:-1}" ] || fail "no browser released"
+    browser_pid=${released[$((${2:-1} - 1))]}
+}
+# A browser-watchdog for PATH, before the real one: fake_watchdog NAME SCRIPT
+# (the script's $real runs the real one).
+fake_watchdog() {
+    mkdir -p "$work/$1"
+    printf '#!/bin/sh\nreal=%s/browser-watchdog\n%s\n' "$watchdog_dir" "$2" \
+        >"$work/$1/browser-watchdog"
+    chmod +x "$work/$1/browser-watchdog"
 }
 await() {  # await FILE PATTERN TENTHS
     for _ in $(seq "$3"); do
@@ -69,19 +100,21 @@ await_session_end() {
     done
     kill -0 "$session_pid" 2>/dev/null && fail "the session did not end"
     session_status=0
-    wait "$session_pid" || session_status=$?
+    wait "$session_pid" 2>/dev/null || session_status=$?
     local kept=() p  # ended: never signal its old pid
     for p in "${pids[@]}"; do [ "$p" = "$session_pid" ] || kept+=("$p"); done
     pids=("${kept[@]}")
+    ! grep -v '^browser-session: ' "$work/session.err" ||
+        fail "a line on the session's stderr without its prefix"
 }
 
 start_x
 
 # The whole run: honest pids, the OOM killer aimed at the browser, and the
 # session ends with the browser.
-run_session RESERVE_MIB=1
-await "$work/session.log" x_pid 100 || fail "no start-up line"
-browser_pid=$(pgrep -P "$session_pid" -x sleep) || fail "no browser started"
+run_session RESERVE_MIB=1 DISPLAY="unix$DISPLAY"
+await_release
+[ "$(pgrep -P "$session_pid" -x sleep)" = "$browser_pid" ] || fail "no browser started"
 grep -q "^Browser controller: x_pid=$x_pid, moz_pid=$browser_pid, .*memory_diff=1024$" \
     "$work/session.log" || fail "the watchdog was not given X server $x_pid and browser $browser_pid"
 [ "$(cat "/proc/$browser_pid/oom_score_adj")" = 1000 ] || fail "the browser's oom_score_adj is not 1000"
@@ -91,14 +124,12 @@ grep -q 'fatal error (cannot open /proc/.../status), exiting...' "$work/session.
     fail "the watchdog did not end at its next check"
 grep -q 'not watched' "$work/session.err" && fail "a browser that ended was reported unwatched"
 
-# The reserve the session chooses, on chosen figures: MemTotal and what is
-# in use (KiB; MemAvailable shows a dip the session must not take), the
-# first swap area (KiB; a second one of 1 GiB is never counted), the X
-# server's VmRSS and VmSwap (KiB), then the reserve in MiB and the limit, or
-# "refused". A reserve cut to fit the device, and a browser left less than
-# 16 MiB, are said with what the device lacks.
-while read -r name ram in_use swap x_rss x_swap reserve limit; do
-    proc=$work/proc-$name
+# A /proc of chosen figures for the session, in $work/proc-NAME:
+# fake_proc NAME RAM IN_USE SWAP X_RSS X_SWAP (KiB). MemAvailable shows a
+# dip the session must not take; a second swap area of 1 GiB is never
+# counted; the X server's program size is three times its VmRSS.
+fake_proc() {
+    local proc=$work/proc-$1 ram=$2 in_use=$3 swap=$4 x_rss=$5 x_swap=$6
     mkdir -p "$proc/$x_pid"
     printf 'MemTotal: %s kB\nMemFree: %s kB\nMemAvailable: %s kB\nActive(file): 1000 kB\nInactive(file): 2000 kB\nSwapTotal: %s kB\nKReclaimable: 1000 kB\n' \
         "$ram" "$((ram - in_use - 4000))" "$(((ram - in_use) / 2))" "$((swap + 1048576))" >"$proc/meminfo"
@@ -107,7 +138,19 @@ while read -r name ram in_use swap x_rss x_swap reserve limit; do
         "$swap" >>"$proc/swaps"
     printf 'Name:\tXvfb\nVmSize:\t%s kB\nVmRSS:\t%s kB\nVmSwap:\t%s kB\n' "$((x_rss * 3))" "$x_rss" "$x_swap" \
         >"$proc/$x_pid/status"
-    run_session SESSION_PROC="$proc"
+}
+
+# The reserve the session chooses, on chosen figures: the count, MemTotal
+# and what is in use, the first swap area, the X server's VmRSS and VmSwap
+# (KiB), then the reserve in MiB and the limit, or "refused". A reserve
+# cut to fit the device, and a browser left less than 16 MiB, are said
+# with what the device lacks; the X server is counted as the watchdog
+# counts it (its program size with the size count).
+while read -r name count ram in_use swap x_rss x_swap reserve limit; do
+    fake_proc "$name" "$ram" "$in_use" "$swap" "$x_rss" "$x_swap"
+    x_count=$((x_rss + x_swap))
+    [ "$count" = resident ] || x_count=$((x_rss * 3))
+    run_session SESSION_PROC="$work/proc-$name" BROWSER_WATCHDOG_COUNT="$count"
     if [ "$reserve" = refused ]; then
         await_session_end
         [ "$session_status" -eq 1 ] || fail "$name: the session did not fail"
@@ -116,7 +159,7 @@ while read -r name ram in_use swap x_rss x_swap reserve limit; do
         [ ! -s "$work/session.log" ] || fail "$name: a watchdog was started"
         continue
     fi
-    await "$work/session.log" x_pid 200 || fail "$name: no start-up line"
+    await_release 200
     grep -q "^browser-session: reserve $reserve MiB (RAM+swap $((ram + swap)) KiB: .*): limit $limit KiB$" \
         "$work/session.err" || fail "$name: not a reserve of $reserve MiB and a limit of $limit KiB"
     case $name in
@@ -124,7 +167,7 @@ while read -r name ram in_use swap x_rss x_swap reserve limit; do
             fail "$name: the cut is not said" ;;
         *) grep -q "reserve cut" "$work/session.err" && fail "$name: a cut that was not made" ;;
     esac
-    room=$((limit - x_rss - x_swap))
+    room=$((limit - x_count))
     if [ "$room" -lt 16384 ]; then
         grep -q "^browser-session: the browser has $room KiB beside the X server: the device lacks $((16384 - room)) KiB" \
             "$work/session.err" || fail "$name: the browser's small room is not said"
@@ -133,15 +176,16 @@ while read -r name ram in_use swap x_rss x_swap reserve limit; do
     fi
     grep -q "memory_diff=$((reserve * 1024))$" "$work/session.log" ||
         fail "$name: the watchdog was not given $reserve MiB"
-    pkill -P "$session_pid" -x sleep
+    kill "$browser_pid"
     await_session_end
 done <<'CASES'
-device-64+64  49492    13760   65532 10700  0     62   51536
-cut-64+0      49492    13760   0     10700  0     27   21844
-swapped-x     49492    13760   65532 6700   4000  62   51536
-no-swap-128   114404   14200   0     10600  0     39   74468
-host-24gib    24683772 2683772 0     230000 0     6430 18099452
-too-small     30000    25000   0     19984  0     refused -
+device-64+64  resident 49492    13760   65532 10700  0     62   51536
+size-64+64    size     49492    13760   65532 10700  0     41   73040
+cut-64+0      resident 49492    13760   0     10700  0     27   21844
+swapped-x     resident 49492    13760   65532 6700   4000  62   51536
+no-swap-128   resident 114404   14200   0     10600  0     39   74468
+host-24gib    resident 24683772 2683772 0     230000 0     6430 18099452
+too-small     resident 30000    25000   0     19984  0     refused -
 CASES
 
 # Figures that cannot be read: no guess, no browser. A reserve given is
@@ -152,10 +196,10 @@ await_session_end
     fail "unreadable figures did not stop the session"
 [ ! -s "$work/session.log" ] || fail "a watchdog was started on unreadable figures"
 run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=007
-await "$work/session.log" x_pid 100 || fail "RESERVE_MIB: no start-up line"
+await_release
 { grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB" "$work/session.err" &&
     grep -q "memory_diff=7168$" "$work/session.log"; } || fail "RESERVE_MIB did not win"
-pkill -P "$session_pid" -x sleep
+kill "$browser_pid"
 await_session_end
 
 # A reserve or a count the watchdog would not take: refused before any
@@ -164,6 +208,17 @@ for bad in -1 +7 7.5 " 7" 7MiB 0x10 99999999999 39; do
     expect_refused "RESERVE_MIB='$bad'" "^browser-session: RESERVE_MIB=.*: not starting the browser$" \
         SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB="$bad"
 done
+# A reserve that leaves the browser less than 10 MiB beside the X server,
+# as the watchdog counts it, would stop every browser at its first check.
+expect_refused "a reserve too large for the X server" \
+    "^browser-session: RESERVE_MIB=28 leaves the browser 10120 KiB beside the X server's count of 10700 KiB (it needs 10240 KiB): not starting the browser$" \
+    SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=28
+expect_refused "a reserve too large for the X server's program size" \
+    "^browser-session: RESERVE_MIB=7 leaves the browser .* count of 32100 KiB (it needs 10240 KiB)" \
+    SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=7 BROWSER_WATCHDOG_COUNT=size
+expect_refused "a display on another host" \
+    "^browser-session: DISPLAY=elsewhere$DISPLAY is on the host elsewhere: only an X server of this machine can be watched; not starting the browser$" \
+    RESERVE_MIB=1 DISPLAY="elsewhere$DISPLAY"
 expect_refused "an unknown count" \
     "^browser-session: BROWSER_WATCHDOG_COUNT=rss is neither resident nor size: not starting the browser$" \
     RESERVE_MIB=1 BROWSER_WATCHDOG_COUNT=rss
@@ -174,12 +229,106 @@ run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/glob-*"
 await_session_end
 [ -e "$work/glob-*" ] || fail "\$BROWSER was expanded as a pattern"
 
-# A browser that ends at once is started again after a pause that doubles.
-run_session SESSION_ONCE= RESERVE_MIB=1 BROWSER=false
-await "$work/session.err" "starting it again in 4 s" 150 ||
+# A browser that ends at once is started again after a pause that doubles,
+# however long its watchdog takes to end: the time it ran is its own.
+# shellcheck disable=SC2016 # the fake's own variables
+fake_watchdog slow-end '"$real" "$@"; status=$?; sleep 3; exit $status'
+run_session SESSION_ONCE= RESERVE_MIB=1 BROWSER=false PATH="$work/slow-end:$PATH"
+await "$work/session.err" "starting it again in 4 s" 250 ||
     fail "no growing pause for a browser that ends at once"
 grep -q "^browser-session: the browser ended [0-4] s after its start: starting it again in 2 s$" \
     "$work/session.err" || fail "the first pause is not 2 s"
+kill "$session_pid"
+await_session_end
+
+# The browser is held until the watchdog has read it: a browser that
+# leaves a mark at its first instruction leaves none while its watchdog
+# is kept from starting, and one at once after its release.
+mkfifo "$work/go"
+fake_watchdog slow-start "read -r _ <$work/go; exec \"\$real\" \"\$@\""
+rm -f "$work/ran"
+run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/ran" PATH="$work/slow-start:$PATH"
+for _ in $(seq 100); do
+    held=$(pgrep -P "$session_pid" -x sh) && [ "$(process_state "$held")" = T ] && break
+    sleep 0.1
+done
+[ "$(process_state "${held:-0}")" = T ] || fail "no browser held"
+[ ! -e "$work/ran" ] || fail "the browser ran before its watchdog started"
+[ "$(cat "/proc/$held/oom_score_adj")" = 1000 ] || fail "the held browser's oom_score_adj is not 1000"
+echo go >"$work/go"
+await_release
+[ "$browser_pid" = "$held" ] || fail "the watchdog released $browser_pid, not the held $held"
+for _ in $(seq 50); do [ -e "$work/ran" ] && break; sleep 0.1; done
+[ -e "$work/ran" ] || fail "the released browser did not run"
+await_session_end
+[ "$session_status" -eq 0 ] || fail "status $session_status after the browser ran once"
+
+# A watchdog that fails to start never releases its browser: the session
+# says so and ends the browser, which never ran. One that fails once the
+# browser runs has it ended too: nothing would watch it.
+rm -f "$work/ran"
+fake_watchdog no-start 'exit 3'
+run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/ran" PATH="$work/no-start:$PATH"
+await_session_end
+grep -q "^browser-session: the watchdog ended with status 3 before it released browser [0-9]*: ending the browser$" \
+    "$work/session.err" || fail "no word of a watchdog that did not start"
+[ ! -e "$work/ran" ] || fail "a browser ran without its watchdog"
+# shellcheck disable=SC2016 # the fake's own variables
+fake_watchdog lets-go 'kill -CONT "$2"; exit 4'
+run_session RESERVE_MIB=1 PATH="$work/lets-go:$PATH"
+await_session_end
+grep -q "^browser-session: the watchdog ended with status 4 while browser [0-9]* runs: ending the browser, which nothing watches$" \
+    "$work/session.err" || fail "no word of a watchdog that failed while its browser runs"
+pgrep -P "$session_pid" >/dev/null && fail "the unwatched browser was left running"
+
+# SIGTERM, SIGHUP or SIGINT to the session alone ends its browser (held or
+# frozen ones too) and its watchdog, then the session, by that signal.
+for sig in TERM HUP INT; do
+    run_session SESSION_ONCE=1 RESERVE_MIB=1
+    await_release
+    watchdog=$(pgrep -f "^browser-watchdog [0-9]+ $browser_pid 1\$") ||
+        fail "SIG$sig: no watchdog"
+    [ "$sig" != HUP ] || kill -STOP "$browser_pid"
+    kill -"$sig" "$session_pid"
+    await_session_end
+    [ "$session_status" -eq $((128 + $(kill -l "$sig"))) ] ||
+        fail "SIG$sig: the session ended with status $session_status"
+    for p in "$browser_pid" "$watchdog"; do
+        case $(process_state "$p") in Z | gone) ;; *) fail "SIG$sig: process $p was left behind" ;; esac
+    done
+    grep -qx "browser-session: SIG$sig: ending the browser and its watchdog" "$work/session.err" ||
+        fail "SIG$sig: not said"
+done
+
+# The total is read again before every start: swap removed between two
+# starts leaves a chosen reserve chosen again for the new total, and a
+# given one that no longer leaves a limit waited out until swap is back.
+fake_proc swapoff 49492 13760 65532 10700 0
+cp "$work/proc-swapoff/swaps" "$work/swaps-on"
+run_session SESSION_ONCE= SESSION_PROC="$work/proc-swapoff"
+await_release 200
+head -n 1 "$work/swaps-on" >"$work/proc-swapoff/swaps"
+kill "$browser_pid"
+await "$work/session.err" "limit 21844 KiB" 300 || fail "no reserve chosen again without swap"
+grep -q "^browser-session: RAM+swap is now 49492 KiB (was 115024 KiB): choosing the reserve again$" \
+    "$work/session.err" || fail "the new total is not said"
+kill "$session_pid"
+await_session_end
+cp "$work/swaps-on" "$work/proc-swapoff/swaps"
+run_session SESSION_ONCE= SESSION_PROC="$work/proc-swapoff" RESERVE_MIB=45
+await_release
+first=$browser_pid
+head -n 1 "$work/swaps-on" >"$work/proc-swapoff/swaps"
+kill "$browser_pid"
+await "$work/session.err" "waiting for memory" 100 || fail "a reserve left without a limit was not waited out"
+grep -q "^browser-session: reserve 45 MiB leaves no limit of RAM+swap 49492 KiB (the watchdog needs more than 10240 KiB): waiting for memory before the browser starts$" \
+    "$work/session.err" || fail "the wait is not said"
+[ "$(grep -c 'signalling process [0-9]* ([0-9]*)... ok' "$work/session.log")" -eq 1 ] ||
+    fail "a browser was started while no limit was left"
+cp "$work/swaps-on" "$work/proc-swapoff/swaps"
+await "$work/session.err" "limit 68944 KiB; starting the browser" 100 || fail "the browser did not start again"
+await_release 100 2
+[ "$browser_pid" != "$first" ] || fail "no second browser"
 kill "$session_pid"
 await_session_end
 
@@ -191,9 +340,8 @@ expect_refused "a missing watchdog" \
     PATH="$work/empty" RESERVE_MIB=7
 
 # The X server's lock file names a stand-in here. A stale one (its pid
-# gone) stops the session; a watchdog that fails while the browser runs
-# (the stand-in ends) is said, and the browser left alone. Only root may
-# start an X server without its lock.
+# gone) stops the session; the X server's end ends the browser and the
+# session. Only root may start an X server without its lock.
 if [ "$(id -u)" -ne 0 ]; then
     echo "browser session: all cases passed but the lock file's (needs root)"
     exit 0
@@ -213,14 +361,15 @@ expect_refused "a stale lock file" \
 sleep 600 & stand_in=$!
 pids+=("$stand_in")
 printf '%10d\n' "$stand_in" >"$lock"
-run_session RESERVE_MIB=1
-await "$work/session.log" "x_pid=$stand_in" 100 || fail "no start-up line on the stand-in"
+run_session SESSION_ONCE= RESERVE_MIB=1
+await_release
+grep -q "x_pid=$stand_in" "$work/session.log" || fail "the watchdog was not given the stand-in"
 kill "$stand_in"
-await "$work/session.err" "not watched" 100 ||
-    fail "no word of a watchdog that ended while the browser runs"
-grep -q "^browser-session: the watchdog ended with status 1 while browser [0-9]* runs: the browser is not watched$" \
-    "$work/session.err" || fail "the notice does not give the watchdog's status"
-browser_pid=$(pgrep -P "$session_pid" -x sleep) || fail "the browser was ended"
-kill "$browser_pid"
 await_session_end
+[ "$session_status" -eq 1 ] || fail "the X server's end ended the session with status $session_status"
+grep -q "^browser-session: the X server $stand_in has ended: ending browser $browser_pid$" \
+    "$work/session.err" || fail "no word of the X server's end"
+grep -q "^browser-session: the X server $stand_in has ended: ending the session$" \
+    "$work/session.err" || fail "the session's end is not said"
+case $(process_state "$browser_pid") in Z | gone) ;; *) fail "the browser outlived the X server" ;; esac
 echo "browser session: all cases passed"
