@@ -42,11 +42,18 @@ results() {
         echo "$line" >>"$d/$part"
     done
 }
-signal() {  # signal SENDER SECONDS SIG PID
-    printf '%24s-%d [000] d..2. %12s: signal_generate: sig=%d errno=0 code=0 comm=dillo pid=%d grp=1 res=0\n' \
-        "$1" 99 "$2" "$3" "$4"
+signal() {  # signal SENDER SECONDS SIG PID [TARGET_COMM [SENDER_PID]]
+    printf '%24s-%d [000] d..2. %12s: signal_generate: sig=%d errno=0 code=0 comm=%s pid=%d grp=1 res=0\n' \
+        "$1" "${6:-99}" "$2" "$3" "${5:-dillo}" "$4"
 }
-browser_exit() { printf '%24s [000] ..... %12s: sched_process_exit: comm=dillo pid=150 prio=120\n' dillo-150 "$1"; }
+browser_exit() {  # browser_exit SECONDS [PID]
+    printf '%24s [000] ..... %12s: sched_process_exit: comm=dillo pid=%d prio=120\n' \
+        "dillo-${2:-150}" "$1" "${2:-150}"
+}
+browser_exec() {  # browser_exec SECONDS PID
+    printf '%24s [000] ..... %12s: sched_process_exec: filename=/usr/bin/dillo pid=%d old_pid=%d\n' \
+        "dillo-$2" "$1" "$2" "$2"
+}
 # check NAME EXPECTED: the line holds every field of EXPECTED.
 check() {
     local line field
@@ -177,6 +184,27 @@ if command -v gnuplot >/dev/null; then
 else
     echo "device trial: the picture not checked (no gnuplot)"
 fi
+
+# The session's browsers, each held until its own watchdog released it
+# (SIGCONT, 25 on MIPS, to the sh that is to become dillo): how long the
+# first was held, how many ran, how many ran before a release, how many
+# were stopped by the watchdog that released them, the pauses the session
+# said and the gaps from one browser's exit to the next one's run.
+{ signal browser-watchdo 8.000000 25 150 sh 99; browser_exec 8.200000 150
+  signal browser-watchdo 29.000000 23 150 dillo 99; browser_exit 30.000000
+  signal browser-watchdo 33.000000 25 160 sh 120; browser_exec 33.100000 160
+  signal browser-watchdo 50.000000 23 160 dillo 120; browser_exit 51.000000 160; } | results kiosk
+sed -i 's/^arm=.*/arm=kiosk/' "$work/kiosk/events"
+echo 'browser-session: the browser ended 4 s after its start: starting it again in 2 s' \
+    >"$work/kiosk/session.err"
+check kiosk "acted_s=22.0 stopped_by=watchdog held_ms=1200 browsers=2 ran_unreleased=0 own_watchdog_stops=2 pauses_said_s=2 restart_gaps_s=3.1"
+# A browser that ran before any release, stopped by another's watchdog.
+{ signal browser-watchdo 8.000000 25 150 sh 99; browser_exec 8.200000 150
+  signal browser-watchdo 29.000000 23 150 dillo 99; browser_exit 30.000000
+  browser_exec 33.100000 160; signal browser-watchdo 33.500000 25 160 sh 120
+  signal browser-watchdo 50.000000 23 160 dillo 99; } | results loose
+sed -i 's/^arm=.*/arm=session/' "$work/loose/events"
+check loose "browsers=2 ran_unreleased=1 own_watchdog_stops=1 pauses_said_s=- restart_gaps_s=3.1"
 
 # Settings the trial refuses, with the word it says.
 while read -r setting expected; do
