@@ -3,7 +3,6 @@
 
 #include "fuzz.h"
 #include "procinfo/procinfo.h"
-#include "watchdog/watchdog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

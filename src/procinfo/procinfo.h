@@ -1,6 +1,7 @@
 // Memory information from /proc: the shared line buffer, the text
 // primitives that take /proc lines apart, the single fatal path with its
-// message catalogue, and the readers of the RAM and swap totals.
+// message catalogue, the readers of the RAM and swap totals, of what the
+// device has left, and of a watched process's own files.
 //
 // Every function that can fail takes the message to report as its last
 // argument and, on failure, ends the program through do_error(); none of
@@ -74,5 +75,71 @@ std::uint32_t get_swap_size();
 // The same readers on any path, so that chosen contents can be read.
 std::uint32_t read_ram_size(const char *path);
 std::uint32_t read_swap_size(const char *path);
+
+// The buffer of the files read whole: a process's status or meminfo, whose
+// fields lie past the 1024 bytes of the line buffer. A file longer than
+// this (a process in thousands of groups) loses its tail and, with it, a
+// field: a parse error.
+constexpr std::size_t file_buf_size = 4096;
+extern char file_buf[file_buf_size];
+
+// Reads the file at path, relative to the directory dir (an absolute path
+// or AT_FDCWD ignores it), into buffer of size bytes in one read(2), and
+// terminates it. A file that cannot be opened, or gives nothing, is fatal
+// with the messages given.
+void read_whole(int dir, const char *path, char *buffer, std::size_t size,
+                const char *open_error, const char *read_error);
+
+// The KiB figure of the "Key:<blanks>N kB" line at line (its newline
+// before the key may lead); the blank after N is cut. No colon, no blank
+// after the value or a value beyond 32 bits: do_error(message).
+std::uint64_t field_kib(char *line, const char *message);
+
+// The parsers of a file read whole, for the checks: each takes the text
+// apart in place and ends the program with message when it cannot.
+//   parse_statm_pages      the first field of the first line of statm, in
+//                          pages
+//   parse_status_resident  VmRSS plus VmSwap of status, in KiB, wherever
+//                          they stand (both must)
+//   parse_device_left      what the device has left, in KiB, from
+//                          meminfo: MemFree, Active(file), Inactive(file)
+//                          and KReclaimable (SReclaimable before Linux
+//                          4.20), which do not move with the kernel's
+//                          watermarks, plus what is free of the first swap
+//                          area, of first_swap_kib KiB: SwapFree less the
+//                          size of any other areas, never more than the
+//                          first area's size
+std::uint64_t parse_statm_pages(char *text, const char *message);
+std::uint64_t parse_status_resident(char *text, const char *message);
+std::uint64_t parse_device_left(char *text, std::uint64_t first_swap_kib, const char *message);
+
+// Total program size in pages of the process whose /proc directory is open
+// as dir: the first field of its statm. Every failure is fatal, with the
+// statm messages (an ended process cannot be opened).
+std::uint32_t get_process_memory(int dir);
+
+// The same on a statm file at path, relative to dir (an absolute path
+// ignores dir).
+std::uint32_t read_process_memory(int dir, const char *path);
+
+// Resident plus swapped-out memory in KiB (VmRSS plus VmSwap) of the
+// process whose /proc directory is open as dir, from its status in one
+// read. Every failure is fatal, with the status messages: an ended process
+// cannot be opened, and a status without both fields cannot be parsed.
+std::uint64_t get_process_resident(int dir);
+
+// The same on a status file at path, relative to dir.
+std::uint64_t read_process_resident(int dir, const char *path);
+
+// What the device has left (parse_device_left) from /proc/meminfo, or from
+// the file at path, read whole; every failure is fatal with the meminfo
+// messages.
+std::uint64_t get_device_left(std::uint64_t first_swap_kib);
+std::uint64_t read_device_left(const char *path, std::uint64_t first_swap_kib);
+
+// Ends the program with status_open_error unless the process whose /proc
+// directory is open as dir still has its status: once a process has ended
+// (and been reaped), nothing can be reached through its directory.
+void check_process(int dir);
 
 #endif

@@ -19,6 +19,7 @@ int main(int argc, char *argv[])
         << 10;
     choose_count(std::getenv("BROWSER_WATCHDOG_COUNT"));
     choose_start(std::getenv("BROWSER_WATCHDOG_START"));
+    choose_period(std::getenv("BROWSER_WATCHDOG_PERIOD"));
 
     // Handles that stay bound to the processes named now: a pid that is
     // reused later can never turn the watchdog on a stranger.
@@ -30,18 +31,18 @@ int main(int argc, char *argv[])
     gtk_init(&argc, &argv);
 
     const std::uint64_t ram = get_ram_size();
-    const std::uint64_t swap = get_swap_size();
-    total_memory = ram + swap;
+    swap_size = get_swap_size();
+    ram_and_swap = ram + swap_size;
 
     g_print("%sx_pid=%d, moz_pid=%d, total_memory=%" PRIu64
             ", memory_diff=%" PRIu64 "\n",
-            prefix, x_pid, moz_pid, total_memory, memory_diff);
+            prefix, x_pid, moz_pid, ram_and_swap, memory_diff);
 
     // In 64 bits the reserve never wraps into a small one: given with a
     // minus sign it is about 4 PiB, and 4 TiB stays 4 TiB.
-    if (memory_diff + limit_margin >= total_memory)
+    if (memory_diff + limit_margin >= ram_and_swap)
         do_error(invalid_mem_config);
-    total_memory -= memory_diff;
+    total_memory = ram_and_swap - memory_diff;
 
     // A held browser waits for its first check: it comes at once.
     if (!browser_held || check_memory(nullptr) == TRUE)

@@ -4,9 +4,9 @@
 int x_pid;
 int moz_pid;
 std::uint64_t memory_diff;
+std::uint64_t swap_size;
+std::uint64_t ram_and_swap;
 std::uint64_t total_memory;
-const int check_period = 3000;
-bool count_resident;
 bool browser_held;
 
 int x_dir = -1;

@@ -11,18 +11,74 @@
 extern int x_pid;                  // the X server
 extern int moz_pid;                // the web browser
 extern std::uint64_t memory_diff;  // the reserve, KiB
-extern std::uint64_t total_memory; // RAM plus swap, KiB; then the limit
-extern const int check_period;     // ms between two checks
+extern std::uint64_t swap_size;    // the first swap area, KiB
+extern std::uint64_t ram_and_swap; // RAM plus the first swap area, KiB
+extern std::uint64_t total_memory; // the limit: RAM plus swap less the reserve, KiB
 
-// What the check counts, chosen once at start-up from the environment
-// variable BROWSER_WATCHDOG_COUNT: unset, empty or "size", each process's
-// total program size (statm); "resident", what it holds in RAM and swap
-// (VmRSS plus VmSwap of its status). Any other value is invalid usage.
-extern bool count_resident;
+// The check's period: every check_period ms, or, with the period that
+// shortens near the limit, as soon as the fastest growth seen between two
+// checks could carry the count overshoot_kib past the limit, but never
+// sooner than check_period_min ms after the last.
+constexpr int check_period = 3000;
+constexpr int check_period_min = 100;
+constexpr std::uint64_t overshoot_kib = 1024;
 
-// Sets count_resident from the value of BROWSER_WATCHDOG_COUNT (nullptr
-// when unset); an unknown value is fatal with invalid_usage_error.
+// One way of counting the X server and the browser against the limit: one
+// row of counts[]. A count of the processes reads its file of each through
+// the process's /proc directory and adds the two shares; a count of the
+// device reads the device's file and counts RAM plus swap less what that
+// says is left.
+struct Count {
+    const char *name;  // its value of BROWSER_WATCHDOG_COUNT
+    const char *file;  // read at every check: a process's, or the device's
+    bool of_device;
+    // KiB from the text read; message when it cannot be taken apart.
+    std::uint64_t (*parse)(char *text, const char *message);
+    // The messages of a file that cannot be opened (a process that is
+    // gone), read, or taken apart.
+    const char *const *open_error;
+    const char *const *read_error;
+    const char *const *parse_error;
+};
+
+// The counts, chosen with BROWSER_WATCHDOG_COUNT:
+//   size      each process's total program size (first field of statm, in
+//             pages of the kernel's size), the default (unset or empty too);
+//   resident  what each holds in RAM and swap (VmRSS plus VmSwap of its
+//             status);
+//   headroom  what the device has left (parse_device_left), counted as RAM
+//             plus swap less that, so that the count reaches the limit
+//             exactly when what is left falls to the reserve. Both
+//             processes' status must still be there at every check; the
+//             limit line gives what each holds, as the resident count does.
+extern const Count counts[3];
+extern const Count *count;  // the one chosen at start-up
+
+// Sets count from the value of BROWSER_WATCHDOG_COUNT (nullptr when
+// unset); an unknown value is fatal with invalid_usage_error.
 void choose_count(const char *value);
+
+// The chosen count now, in KiB. A count of the processes leaves their
+// shares in x and m; a count of the device leaves them 0.
+std::uint64_t measure(std::uint64_t &x, std::uint64_t &m);
+
+// What each process holds (the resident count's shares) into x and m: the
+// figures a count of the device gives in its limit line.
+void read_shares(std::uint64_t &x, std::uint64_t &m);
+
+// Whether the period shortens near the limit, chosen once from
+// BROWSER_WATCHDOG_PERIOD: unset, empty or "fixed", every check_period ms;
+// "adaptive", shorter near the limit (see check_period). Any other value
+// is invalid usage.
+extern bool period_adaptive;
+
+// Sets period_adaptive from the value of BROWSER_WATCHDOG_PERIOD (nullptr
+// when unset); an unknown value is fatal with invalid_usage_error.
+void choose_period(const char *value);
+
+// The ms until the next check, after one that found the count at memory
+// (below the limit): check_period unless the period is adaptive.
+guint next_period(std::uint64_t memory);
 
 // How the watching starts, chosen once from BROWSER_WATCHDOG_START: unset
 // or empty, the first check one period after start; "held", the browser
@@ -62,29 +118,12 @@ bool process_alive(int dir);
 // so that both handles are known to hold the same process; -1 otherwise.
 int open_pidfd(int pid, int dir);
 
-// Total program size in pages of the process whose /proc directory is open
-// as dir: the first field of its statm. Every failure is fatal, with the
-// statm messages (an ended process cannot be opened).
-std::uint32_t get_process_memory(int dir);
-
-// The same on a statm file at path, relative to dir (an absolute path
-// ignores dir).
-std::uint32_t read_process_memory(int dir, const char *path);
-
-// Resident plus swapped-out memory in KiB (VmRSS plus VmSwap) of the
-// process whose /proc directory is open as dir, from its status in one
-// read. Every failure is fatal, with the status messages: an ended process
-// cannot be opened, and a status without both fields cannot be parsed.
-std::uint64_t get_process_resident(int dir);
-
-// The same on a status file at path, relative to dir.
-std::uint64_t read_process_resident(int dir, const char *path);
-
-// Timer callback: compares the size of the X server plus the browser with
-// total_memory, in the count chosen at start-up. Returns TRUE while below,
-// after releasing a held browser at the first check; at or above the limit
-// it logs the figures, calls memory_error() and returns FALSE so that it
-// never runs again.
+// Timer callback: compares the count chosen at start-up with total_memory.
+// Below the limit it releases a held browser at the first check and returns
+// TRUE to be called again after check_period, or, with the adaptive
+// period, arms the next check itself and returns FALSE. At or above the
+// limit it logs the figures, calls memory_error() and returns FALSE so that
+// it never runs again.
 gboolean check_memory(gpointer unused);
 
 // Sends sig to the process held by dir and logs "<prefix>signalling

@@ -1,8 +1,14 @@
 #include "files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +61,61 @@ std::string read_file(const std::string &path)
         content.append(chunk, n);
     std::fclose(file);
     return content;
+}
+
+namespace {
+double monotonic_now()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+} // namespace
+
+Fifo::Fifo(const std::string &fifo_path) : path(fifo_path)
+{
+    unlink(path.c_str());
+    if (mkfifo(path.c_str(), 0644) != 0)
+        ADD_FAILURE() << "cannot make the FIFO " << path;
+    closes = inotify_init1(IN_CLOEXEC);
+    if (closes < 0 || inotify_add_watch(closes, path.c_str(), IN_CLOSE_NOWRITE) < 0)
+        ADD_FAILURE() << "cannot watch the FIFO " << path;
+}
+
+Fifo::~Fifo()
+{
+    if (closes >= 0)
+        close(closes);
+}
+
+double Fifo::serve(const std::string &content, double seconds)
+{
+    const double deadline = monotonic_now() + seconds;
+    // Without a reader a non-blocking open for writing fails: until one
+    // opens it, look again every millisecond. The last reader has closed
+    // it (below), so a reader now is a new one.
+    int fd;
+    while ((fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+        if (errno != ENXIO || monotonic_now() > deadline)
+            return -1;
+        usleep(1000);
+    }
+    const double when = monotonic_now();
+    const bool written =
+        write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    close(fd);
+    // The reader takes it and closes the FIFO.
+    for (;;) {
+        const double left = deadline - monotonic_now();
+        pollfd pfd{closes, POLLIN, 0};
+        if (left <= 0 || poll(&pfd, 1, static_cast<int>(left * 1000) + 1) <= 0)
+            return -1;
+        alignas(inotify_event) char events[4096];
+        const ssize_t n = read(closes, events, sizeof events);
+        if (n > 0)
+            break;
+    }
+    return written ? when : -1;
 }
 
 unsigned long machine_ram_kib()

@@ -24,6 +24,23 @@ struct TempDir {
 // Whole content of a file, or "" when it cannot be read.
 std::string read_file(const std::string &path);
 
+// A FIFO in place of a file (whatever stood at path), so that the test sees
+// every read: each time the reader opens it, serve() hands it one content.
+struct Fifo {
+    explicit Fifo(const std::string &path);
+    ~Fifo();
+    Fifo(const Fifo &) = delete;
+    Fifo &operator=(const Fifo &) = delete;
+
+    // Waits at most seconds for a reader to open the FIFO, writes content,
+    // and waits for the reader to close it again; returns when the reader
+    // was served (monotonic s), or -1.
+    double serve(const std::string &content, double seconds);
+
+    std::string path;
+    int closes = -1;  // inotify: the reader's closes
+};
+
 // This machine's RAM (MemTotal) and first swap area in KiB, read with
 // sscanf rather than with the code under test.
 unsigned long machine_ram_kib();

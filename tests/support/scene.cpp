@@ -9,7 +9,7 @@
 namespace support {
 
 namespace {
-const std::string meminfo = "MemTotal:      100000 kB\nMemFree:  5000 kB\n";
+const std::string scene_meminfo = "MemTotal:      100000 kB\nMemFree:  5000 kB\n";
 const std::string swaps =
     "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n"
     "/swapfile                               file\t\t20000\t\t0\t\t-2\n";
@@ -38,6 +38,34 @@ std::string status(unsigned long rss_kib, unsigned long swap_kib)
            "VmSwap:\t" + std::to_string(swap_kib) + " kB\nThreads:\t1\n";
 }
 
+std::string meminfo(unsigned long free_kib, unsigned long available_kib,
+                    unsigned long active_file_kib, unsigned long inactive_file_kib,
+                    unsigned long reclaimable_kib, unsigned long swap_free_kib)
+{
+    // "Key:", the value right-aligned as the kernel writes it, " kB".
+    const auto line = [](const std::string &key, unsigned long kib) {
+        const std::string value = std::to_string(kib);
+        const std::size_t width = key.size() + value.size() < 23 ? 23 - key.size() - value.size() : 1;
+        return key + ":" + std::string(width, ' ') + value + " kB\n";
+    };
+    const unsigned long second_area = 1048576;
+    return line("MemTotal", 100000) + line("MemFree", free_kib) +
+           line("MemAvailable", available_kib) + line("Buffers", 516) + line("Cached", 15256) +
+           line("Active", 4260) + line("Active(file)", active_file_kib) +
+           line("Inactive(file)", inactive_file_kib) + line("SwapTotal", 20000 + second_area) +
+           line("SwapFree", swap_free_kib + second_area) + line("Shmem", 4) +
+           line("KReclaimable", reclaimable_kib) + line("Slab", 9264) +
+           line("SReclaimable", 99999) + line("CommitLimit", 90276);
+}
+
+void Scene::count_headroom(const std::string &device, const std::string &x_status,
+                           const std::string &browser_status)
+{
+    count_resident(x_status, browser_status);
+    options.env = {{"BROWSER_WATCHDOG_COUNT", "headroom"}};
+    dir.write("meminfo", device);
+}
+
 void Scene::count_resident(const std::string &x_status, const std::string &browser_status)
 {
     options.env = {{"BROWSER_WATCHDOG_COUNT", "resident"}};
@@ -57,7 +85,7 @@ Scene::Scene(unsigned long x_pages, unsigned long browser_pages,
     dir.write("browser.statm", statm(browser_pages));
     options.args = {std::to_string(x.pid), std::to_string(browser.pid), "1"};
     options.mounts = {
-        {dir.write("meminfo", meminfo), "/proc/meminfo"},
+        {dir.write("meminfo", scene_meminfo), "/proc/meminfo"},
         {dir.write("swaps", swaps), "/proc/swaps"},
         {dir.path("x.statm"), "/proc/" + std::to_string(x.pid) + "/statm"},
         {dir.path("browser.statm"), "/proc/" + std::to_string(browser.pid) + "/statm"},
@@ -88,7 +116,13 @@ std::string Scene::fired(unsigned long x_pages, unsigned long browser_pages,
 std::string Scene::fired_kib(unsigned long long x_kib, unsigned long long browser_kib,
                              const char *outcome) const
 {
-    return log_line("memory limit exceeded, memory=" + std::to_string(x_kib + browser_kib) +
+    return fired_count(x_kib + browser_kib, x_kib, browser_kib, outcome);
+}
+
+std::string Scene::fired_count(unsigned long long memory_kib, unsigned long long x_kib,
+                               unsigned long long browser_kib, const char *outcome) const
+{
+    return log_line("memory limit exceeded, memory=" + std::to_string(memory_kib) +
                     " (X=" + std::to_string(x_kib) +
                     ", durezezur=" + std::to_string(browser_kib) + ")") +
            signalled(SIGSTOP, outcome) + log_line("showing confirmation dialog");

@@ -27,6 +27,15 @@ std::string statm(unsigned long pages);
 // A status file as the kernel writes it, with the given VmRSS and VmSwap.
 std::string status(unsigned long rss_kib, unsigned long swap_kib);
 
+// A meminfo of RAM 100000 KiB, as the kernel writes it, with the figures
+// the device's headroom is made of: free RAM, MemAvailable (which must not
+// count), the file pages, reclaimable kernel memory, and swap: the first
+// area of the scene's swaps (20000 KiB, swap_free of it free) and a second
+// of 1 GiB, all free, which must not count either.
+std::string meminfo(unsigned long free_kib, unsigned long available_kib,
+                    unsigned long active_file_kib, unsigned long inactive_file_kib,
+                    unsigned long reclaimable_kib, unsigned long swap_free_kib);
+
 struct Scene {
     TempDir dir;
     Standin x;
@@ -42,6 +51,11 @@ struct Scene {
     // status files laid over the stand-ins'.
     void count_resident(const std::string &x_status, const std::string &browser_status);
 
+    // Has the watchdog count what the device has left, on this meminfo,
+    // with the resident count's status files for the limit line.
+    void count_headroom(const std::string &device, const std::string &x_status,
+                        const std::string &browser_status);
+
     std::string startup() const;
     std::string signalled(int sig, const char *outcome) const;
     // The limit line, the SIGSTOP line and the dialog line.
@@ -50,6 +64,9 @@ struct Scene {
     // The same for figures in KiB.
     std::string fired_kib(unsigned long long x_kib, unsigned long long browser_kib,
                           const char *outcome) const;
+    // The same for a count that is not the sum of the two.
+    std::string fired_count(unsigned long long memory_kib, unsigned long long x_kib,
+                            unsigned long long browser_kib, const char *outcome) const;
     // The SIGCONT and SIGKILL lines.
     std::string answered(const char *outcome) const;
 

@@ -156,6 +156,7 @@ TEST(Watch, SignallingFailsTheDialogStillComes)
 }
 
 enum class Fault { none, x_gone, browser_gone };
+enum class Counted { size, resident, headroom };
 
 struct FailCase {
     const char *name;
@@ -163,7 +164,8 @@ struct FailCase {
     const char *x_file;     // its statm or status; nullptr: a valid, small size
     const char *browser_file;
     const char *message;
-    bool resident = false;  // the resident count, which reads status files
+    Counted count = Counted::size;
+    const char *meminfo_later = nullptr;  // the device's meminfo once started
 };
 
 void PrintTo(const FailCase &c, std::ostream *os)
@@ -179,9 +181,12 @@ TEST_P(CheckFails, AtTheNextCheckWithoutSignalling)
     REQUIRE_MOUNTS();
     const FailCase &c = GetParam();
     Scene s(1000, 1000);
-    const std::string file = c.resident ? "status" : "statm";
-    if (c.resident)
+    const std::string file = c.count == Counted::size ? "statm" : "status";
+    if (c.count == Counted::resident)
         s.count_resident(support::status(1000, 0), support::status(1000, 0));
+    if (c.count == Counted::headroom)
+        s.count_headroom(support::meminfo(50000, 40000, 1000, 1000, 1000, 20000),
+                         support::status(1000, 0), support::status(1000, 0));
     if (c.x_file != nullptr)
         s.dir.write("x." + file, c.x_file);
     if (c.browser_file != nullptr)
@@ -200,6 +205,8 @@ TEST_P(CheckFails, AtTheNextCheckWithoutSignalling)
         unmount(s.browser.pid);
     support::start(s.w, s.options);
     ASSERT_TRUE(support::wait_for(s.w, "\n", 5));
+    if (c.meminfo_later != nullptr)
+        s.dir.write("meminfo", c.meminfo_later);
     if (c.fault == Fault::x_gone)
         s.x.end();
     if (c.fault == Fault::browser_gone)
@@ -230,15 +237,31 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"BrowserStatmUnreadable", Fault::none, nullptr, "",
                  "cannot read /proc/.../statm"},
         FailCase{"ResidentBrowserGone", Fault::browser_gone, nullptr, nullptr,
-                 "cannot open /proc/.../status", true},
+                 "cannot open /proc/.../status", Counted::resident},
         FailCase{"ResidentBrowserStatusUnreadable", Fault::none, nullptr, "",
-                 "cannot read /proc/.../status", true},
+                 "cannot read /proc/.../status", Counted::resident},
         FailCase{"ResidentXStatusWithoutVmSwap", Fault::none,
                  "Name:\tXvfb\nVmSize:\t19988 kB\nVmRSS:\t10000 kB\nThreads:\t1\n", nullptr,
-                 "cannot parse /proc/.../status", true},
+                 "cannot parse /proc/.../status", Counted::resident},
         FailCase{"ResidentBrowserRssOverflows", Fault::none, nullptr,
                  "VmRSS:\t4294967296 kB\nVmSwap:\t0 kB\n", "cannot parse /proc/.../status",
-                 true}),
+                 Counted::resident},
+        // What the device has left is read from meminfo at every check; the
+        // processes are watched all the same.
+        FailCase{"HeadroomBrowserGone", Fault::browser_gone, nullptr, nullptr,
+                 "cannot open /proc/.../status", Counted::headroom},
+        FailCase{"HeadroomXServerGone", Fault::x_gone, nullptr, nullptr,
+                 "cannot open /proc/.../status", Counted::headroom},
+        FailCase{"HeadroomMeminfoUnreadable", Fault::none, nullptr, nullptr,
+                 "cannot read /proc/meminfo", Counted::headroom, ""},
+        FailCase{"HeadroomMeminfoWithoutSwapFree", Fault::none, nullptr, nullptr,
+                 "cannot parse /proc/meminfo", Counted::headroom,
+                 "MemTotal: 100000 kB\nMemFree: 50000 kB\nActive(file): 1 kB\n"
+                 "Inactive(file): 1 kB\nKReclaimable: 1 kB\nSwapTotal: 20000 kB\n"},
+        FailCase{"HeadroomMemFreeOverflows", Fault::none, nullptr, nullptr,
+                 "cannot parse /proc/meminfo", Counted::headroom,
+                 "MemTotal: 100000 kB\nMemFree: 4294967296 kB\nActive(file): 1 kB\n"
+                 "Inactive(file): 1 kB\nKReclaimable: 1 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n"}),
     [](const testing::TestParamInfo<FailCase> &info) { return info.param.name; });
 
 // The resident count: VmRSS plus VmSwap of each process, whatever its
@@ -327,6 +350,80 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(HeldCase{"BelowTheLimitReleased", 1000, true},
                     HeldCase{"AtTheLimitNeverReleased", support::limit_pages() - 1000, false}),
     [](const testing::TestParamInfo<HeldCase> &info) { return info.param.name; });
+
+// What the device has left: free RAM, the file pages, reclaimable kernel
+// memory and what is free of the first swap area, against the reserve.
+// MemAvailable at 0, as a watermark boost can leave it with nothing
+// allocated, does not count, nor does a second swap area or SReclaimable
+// where KReclaimable is given. The limit line gives RAM plus swap less
+// what is left, and what each process holds.
+TEST(Watch, HeadroomCountFiresWhenWhatIsLeftFallsToTheReserve)
+{
+    REQUIRE_MOUNTS();
+    // Program sizes far past the limit, which this count never reads.
+    Scene s(support::limit_pages(), support::limit_pages());
+    // The reserve is 1024 KiB: 1025 left, then 1024.
+    s.count_headroom(support::meminfo(200, 0, 300, 100, 25, 400), support::status(1000, 500),
+                     support::status(30000, 2000));
+    support::start(s.w, s.options);
+    ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log;
+    support::collect_for(s.w, period + 0.5);
+    EXPECT_EQ(s.w.log, s.startup()) << "one KiB more left than the reserve";
+
+    s.dir.write("meminfo", support::meminfo(199, 0, 300, 100, 25, 400));
+    ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 1)) << s.w.log;
+    const unsigned long limit = support::limit_kib;
+    EXPECT_EQ(s.w.log, s.startup() + s.fired_count(limit, 1500, 32000, "ok"));
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
+    const unsigned long window = support::find_window("Error", 5);
+    ASSERT_NE(window, 0u) << "no window titled Error";
+    ASSERT_TRUE(support::click_dialog_button(window));
+    ASSERT_TRUE(support::wait_end(s.w, 5)) << s.w.log;
+    EXPECT_EQ(support::exit_code(s.w), 0);
+    s.browser.reap(2);
+    s.expect_x_untouched();
+}
+
+// The period near the limit, checks counted as the device's meminfo is
+// read from a FIFO: far from the limit a check every 3 s, growth seen or
+// not; once the growth seen could carry the count past the limit before
+// then, sooner, but never sooner than 100 ms after the last check.
+TEST(Watch, AdaptivePeriodShortensNearTheLimitNeverBelow100ms)
+{
+    REQUIRE_MOUNTS();
+    Scene s(1000, 1000);
+    s.count_headroom("", support::status(1000, 500), support::status(30000, 2000));
+    s.options.env.push_back({"BROWSER_WATCHDOG_PERIOD", "adaptive"});
+    support::Fifo fifo(s.dir.path("meminfo"));
+    // What is left, in KiB, at each read; the reserve is 1024 KiB. The
+    // first read is the RAM's, at start-up.
+    const auto left = [](unsigned long kib) {
+        return support::meminfo(kib - 400, 0, 300, 0, 100, 0);
+    };
+    support::start(s.w, s.options);
+    ASSERT_GE(fifo.serve(left(60000), 10), 0) << "no start-up";
+    std::vector<double> checks;
+    for (unsigned long kib : {60000ul, 59000ul, 58000ul, 1124ul, 1124ul, 1000ul}) {
+        checks.push_back(fifo.serve(left(kib), 2 * period));
+        ASSERT_GE(checks.back(), 0) << "check " << checks.size() << " did not come\n" << s.w.log;
+    }
+    // 1 MiB in 3 s is far: 3 s. 57 MiB in 3 s to 100 KiB from the limit
+    // could cross it in 8 ms: 100 ms, and again while it stays there.
+    EXPECT_GE(checks[1] - checks[0], period - 0.1);
+    EXPECT_GE(checks[2] - checks[1], period - 0.1);
+    EXPECT_GE(checks[3] - checks[2], period - 0.1);
+    for (std::size_t i = 4; i < checks.size(); ++i) {
+        EXPECT_GE(checks[i] - checks[i - 1], 0.095) << "check " << i;
+        EXPECT_LE(checks[i] - checks[i - 1], period / 2) << "check " << i;
+    }
+    ASSERT_TRUE(support::wait_for(s.w, "dialog\n", 5)) << s.w.log;
+    EXPECT_EQ(s.w.log, s.startup() + s.fired_count(120000 - 1000, 1500, 32000, "ok"));
+    const unsigned long window = support::find_window("Error", 5);
+    ASSERT_NE(window, 0u) << "no window titled Error";
+    ASSERT_TRUE(support::click_dialog_button(window));
+    ASSERT_TRUE(support::wait_end(s.w, 5)) << s.w.log;
+    s.browser.reap(2);
+}
 
 TEST(Watch, PidsThatAreNotNumbersFailAtTheFirstCheck)
 {

@@ -1,0 +1,67 @@
+// What the device has left, on chosen /proc/meminfo contents: the figures
+// that do not move with the kernel's watermarks, and the first swap area's
+// free part alone.
+#include <gtest/gtest.h>
+
+#include "procinfo/procinfo.h"
+#include "support/readers.h"
+
+namespace {
+
+// The swap the watchdog counts: a first area of 65532 KiB.
+std::uint32_t read_left(const char *path)
+{
+    return static_cast<std::uint32_t>(read_device_left(path, 65532));
+}
+
+// The emulated 64 MiB device at rest, with its Normal zone's watermarks
+// boosted: MemAvailable is 26148, what is left 16240 + 4256 + 9296 + 5808
+// of RAM and all the swap.
+const char *const device_at_rest =
+    "MemTotal:          49492 kB\nMemFree:           16240 kB\nMemAvailable:      26148 kB\n"
+    "Buffers:             516 kB\nCached:            15256 kB\nSwapCached:            0 kB\n"
+    "Active:             4260 kB\nInactive:          13760 kB\nActive(anon):          4 kB\n"
+    "Inactive(anon):     4464 kB\nActive(file):       4256 kB\nInactive(file):     9296 kB\n"
+    "Unevictable:        2476 kB\nMlocked:            2476 kB\nSwapTotal:         65532 kB\n"
+    "SwapFree:          65532 kB\nDirty:                16 kB\nAnonPages:          4740 kB\n"
+    "Mapped:             8340 kB\nShmem:                 4 kB\nKReclaimable:       5808 kB\n"
+    "Slab:               9264 kB\nSReclaimable:       5808 kB\nSUnreclaim:         3456 kB\n";
+
+TEST(DeviceLeft, RamTheKernelGivesAndTheFirstSwapAreaFree)
+{
+    support::expect_reads(read_left, {
+        {device_at_rest, 16240 + 4256 + 9296 + 5808 + 65532},
+        // A kernel before 4.20: SReclaimable.
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 20 kB\nInactive(file): 30 kB\n"
+         "SwapTotal: 65532 kB\nSwapFree: 1000 kB\nSReclaimable: 40 kB\n", 1100},
+        // KReclaimable wins where both are given.
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 20 kB\nInactive(file): 30 kB\n"
+         "KReclaimable: 5 kB\nSReclaimable: 40 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n", 65},
+        // A second area of 1 GiB, all free: the first's 1000 alone.
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "KReclaimable: 0 kB\nSwapTotal: 1114108 kB\nSwapFree: 1049576 kB\n", 1010},
+        // The first area gone since start (swapoff): what is free, no more.
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "KReclaimable: 0 kB\nSwapTotal: 1000 kB\nSwapFree: 900 kB\n", 910},
+        // No swap at all.
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "KReclaimable: 0 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n", 10},
+    });
+}
+
+TEST(DeviceLeft, EveryFailureIsFatal)
+{
+    support::expect_fatal_reads(read_left, {
+        {"", mem_read_error},
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "KReclaimable: 0 kB\nSwapTotal: 0 kB\n", mem_parse_error},  // no SwapFree
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "SwapTotal: 0 kB\nSwapFree: 0 kB\n", mem_parse_error},  // nothing reclaimable named
+        {"MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "KReclaimable: 0 kB\nSwapTotal: 0 kB\nSwapFree:0\n", mem_parse_error},  // no blank
+        {"MemTotal: 1 kB\nMemFree: 4294967296 kB\nActive(file): 0 kB\nInactive(file): 0 kB\n"
+         "KReclaimable: 0 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n", mem_parse_error},
+    }, mem_open_error);
+}
+
+} // namespace
