@@ -29,6 +29,10 @@ GUEST_LEFT_OUT='^(libgl1-mesa-dri|libglx-mesa0|libllvm.*|libz3-.*|libicu.*|libxm
 # the order they depend on each other.
 GUEST_MODULES=(lib/crc16 fs/mbcache fs/jbd2/jbd2 crypto/crc32c_generic fs/ext4/ext4
                drivers/ata/ata_piix)
+# Compressed swap in RAM, for the trial's R+zS shapes: zram and its
+# allocator (lzo-rle, its default compressor, is built in), loaded by the
+# guest from /opt/watchdog/modules in this order.
+GUEST_ZRAM_MODULES=(mm/zsmalloc drivers/block/zram/zram)
 # The guest's programs, built for mipsel.
 GUEST_TARGETS=(browser-watchdog memory-hog floor input_grabber device-probe screenshot)
 
@@ -94,6 +98,12 @@ guest_image() {
     install -m 755 tests/system/guest-init "$root/opt/watchdog/scenario"
     install -m 755 contrib/browser-session "$root/opt/watchdog/browser-session"
     install -m 644 scripts/guest/lib.sh "$root/opt/watchdog/lib.sh"
+    mkdir -p "$root/opt/watchdog/modules"
+    local m
+    for m in "${GUEST_ZRAM_MODULES[@]}"; do
+        dpkg-deb --fsys-tarfile "$kernel_deb" |
+            tar -xO --wildcards "./lib/modules/*/kernel/$m.ko" >"$root/opt/watchdog/modules/${m##*/}.ko"
+    done
     [ $# -eq 0 ] || install -m 755 "$@" "$root/opt/watchdog/"
     table_page "$BIG_PAGE_ROWS" "$root/opt/pages/big.html"
     table_page "$FIT_PAGE_ROWS" "$root/opt/pages/fit.html"
@@ -106,7 +116,7 @@ guest_image() {
     mke2fs -q -t ext4 -L root -d "$root" -F "$guest_dir/root.img" "${root_mib}M"
 
     # The initramfs: busybox, the disk's modules and the switch.
-    local initrd=$guest_dir/initrd m
+    local initrd=$guest_dir/initrd
     mkdir -p "$initrd/bin" "$initrd/lib/modules" "$initrd/dev" "$initrd/proc" "$initrd/sys" \
         "$initrd/newroot"
     cp "$root/usr/bin/busybox" "$initrd/bin/busybox"

@@ -222,6 +222,8 @@ PAGES=huge unknown page 'huge'
 PAGES=rows=0 unknown page 'rows=0'
 DEVICES=32+32 unknown device '32+32'
 DEVICES=64 unknown device '64'
+DEVICES=64+x32 unknown device '64+x32'
+ARMS=headroom= unknown arm 'headroom='
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 SETTINGS
 
