@@ -28,6 +28,26 @@ void check_memory_below_limit(benchmark::State &state)
 }
 BENCHMARK(check_memory_below_limit);
 
+void check_memory_headroom_below_limit(benchmark::State &state)
+{
+    x_dir = open_process_dir(getpid());
+    moz_dir = open_process_dir(getppid());
+    ram_and_swap = UINT64_MAX;
+    total_memory = UINT64_MAX;
+    count = &counts[2];
+    for (auto _ : state)
+        benchmark::DoNotOptimize(check_memory(nullptr));
+    count = &counts[0];
+}
+BENCHMARK(check_memory_headroom_below_limit);
+
+void get_device_left_proc(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(get_device_left(0));
+}
+BENCHMARK(get_device_left_proc);
+
 void get_ram_size_proc(benchmark::State &state)
 {
     for (auto _ : state)

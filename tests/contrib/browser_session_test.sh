@@ -127,7 +127,10 @@ grep -q 'not watched' "$work/session.err" && fail "a browser that ended was repo
 # A /proc of chosen figures for the session, in $work/proc-NAME:
 # fake_proc NAME RAM IN_USE SWAP X_RSS X_SWAP (KiB). MemAvailable shows a
 # dip the session must not take; a second swap area of 1 GiB is never
-# counted; the X server's program size is three times its VmRSS.
+# counted; the X server's program size is three times its VmRSS. The
+# zones' watermarks are the 64 MiB device's, its Normal zone boosted: the
+# kernel keeps (102 + 30) + 2 * 85 + (1240 - 1024) + 2 * (1204 - 1024)
+# pages of what the device has left, 3512 KiB.
 fake_proc() {
     local proc=$work/proc-$1 ram=$2 in_use=$3 swap=$4 x_rss=$5 x_swap=$6
     mkdir -p "$proc/$x_pid"
@@ -138,18 +141,30 @@ fake_proc() {
         "$swap" >>"$proc/swaps"
     printf 'Name:\tXvfb\nVmSize:\t%s kB\nVmRSS:\t%s kB\nVmSwap:\t%s kB\n' "$((x_rss * 3))" "$x_rss" "$x_swap" \
         >"$proc/$x_pid/status"
+    printf '%s\n' 'Node 0, zone      DMA' '  pages free     3591' '        boost    0' \
+        '        min      68' '        low      85' '        high     102' '        managed  3680' \
+        '        protection: (0, 30, 30)' '              high:  85' 'Node 0, zone   Normal' \
+        '  pages free     469' '        boost    1024' '        min      1168' '        low      1204' \
+        '        high     1240' '        managed  8693' '        protection: (0, 0, 0)' \
+        '              high:  180' >"$proc/zoneinfo"
 }
 
 # The reserve the session chooses, on chosen figures: the count, MemTotal
 # and what is in use, the first swap area, the X server's VmRSS and VmSwap
-# (KiB), then the reserve in MiB and the limit, or "refused". A reserve
-# cut to fit the device, and a browser left less than 16 MiB, are said
-# with what the device lacks; the X server is counted as the watchdog
-# counts it (its program size with the size count).
+# (KiB), then the reserve in MiB and the limit, or "refused". With the
+# headroom count, what the device keeps in hand, what the kernel keeps and
+# a margin, whatever the X server holds; with a count of the processes,
+# from the device at rest and the X server counted as the watchdog counts
+# it (its program size with the size count). A reserve cut to fit the
+# device, and a browser left less than 16 MiB, are said with what the
+# device lacks.
 while read -r name count ram in_use swap x_rss x_swap reserve limit; do
     fake_proc "$name" "$ram" "$in_use" "$swap" "$x_rss" "$x_swap"
-    x_count=$((x_rss + x_swap))
-    [ "$count" = resident ] || x_count=$((x_rss * 3))
+    case $count in
+        headroom) base=$((ram - in_use + swap)) ;;
+        resident) base=$((ram + swap - x_rss - x_swap)) ;;
+        size) base=$((ram + swap - x_rss * 3)) ;;
+    esac
     run_session SESSION_PROC="$work/proc-$name" BROWSER_WATCHDOG_COUNT="$count"
     if [ "$reserve" = refused ]; then
         await_session_end
@@ -167,9 +182,9 @@ while read -r name count ram in_use swap x_rss x_swap reserve limit; do
             fail "$name: the cut is not said" ;;
         *) grep -q "reserve cut" "$work/session.err" && fail "$name: a cut that was not made" ;;
     esac
-    room=$((limit - x_count))
+    room=$((base - reserve * 1024))
     if [ "$room" -lt 16384 ]; then
-        grep -q "^browser-session: the browser has $room KiB beside the X server: the device lacks $((16384 - room)) KiB" \
+        grep -q "^browser-session: the browser has $room KiB .*: the device lacks $((16384 - room)) KiB" \
             "$work/session.err" || fail "$name: the browser's small room is not said"
     else
         grep -q "the browser has" "$work/session.err" && fail "$name: a small room that is not"
@@ -179,7 +194,11 @@ while read -r name count ram in_use swap x_rss x_swap reserve limit; do
     kill "$browser_pid"
     await_session_end
 done <<'CASES'
-device-64+64  resident 49492    13760   65532 10700  0     62   51536
+device-64+64  headroom 49492    13760   65532 10700  0     35   79184
+no-swap-64    headroom 49492    13760   0     10700  0     15   34132
+cut-64        headroom 49492    25000   0     10700  0     13   36180
+small-64      headroom 30000    25000   0     10700  0     refused -
+resident-64+64 resident 49492   13760   65532 10700  0     62   51536
 size-64+64    size     49492    13760   65532 10700  0     41   73040
 cut-64+0      resident 49492    13760   0     10700  0     27   21844
 swapped-x     resident 49492    13760   65532 6700   4000  62   51536
@@ -208,11 +227,15 @@ for bad in -1 +7 7.5 " 7" 7MiB 0x10 99999999999 39; do
     expect_refused "RESERVE_MIB='$bad'" "^browser-session: RESERVE_MIB=.*: not starting the browser$" \
         SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB="$bad"
 done
-# A reserve that leaves the browser less than 10 MiB beside the X server,
-# as the watchdog counts it, would stop every browser at its first check.
+# A reserve that leaves the browser less than 10 MiB would stop every
+# browser at its first check: of what the device has left, or beside the
+# X server as the watchdog counts it.
+expect_refused "a reserve too large for what is left" \
+    "^browser-session: RESERVE_MIB=26 leaves the browser 9108 KiB of the 35732 KiB the device has left (it needs 10240 KiB): not starting the browser$" \
+    SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=26
 expect_refused "a reserve too large for the X server" \
     "^browser-session: RESERVE_MIB=28 leaves the browser 10120 KiB beside the X server's count of 10700 KiB (it needs 10240 KiB): not starting the browser$" \
-    SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=28
+    SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=28 BROWSER_WATCHDOG_COUNT=resident
 expect_refused "a reserve too large for the X server's program size" \
     "^browser-session: RESERVE_MIB=7 leaves the browser .* count of 32100 KiB (it needs 10240 KiB)" \
     SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=7 BROWSER_WATCHDOG_COUNT=size
@@ -220,8 +243,11 @@ expect_refused "a display on another host" \
     "^browser-session: DISPLAY=elsewhere$DISPLAY is on the host elsewhere: only an X server of this machine can be watched; not starting the browser$" \
     RESERVE_MIB=1 DISPLAY="elsewhere$DISPLAY"
 expect_refused "an unknown count" \
-    "^browser-session: BROWSER_WATCHDOG_COUNT=rss is neither resident nor size: not starting the browser$" \
+    "^browser-session: BROWSER_WATCHDOG_COUNT=rss is none of headroom, resident and size: not starting the browser$" \
     RESERVE_MIB=1 BROWSER_WATCHDOG_COUNT=rss
+expect_refused "an unknown period" \
+    "^browser-session: BROWSER_WATCHDOG_PERIOD=3000 is neither adaptive nor fixed: not starting the browser$" \
+    RESERVE_MIB=1 BROWSER_WATCHDOG_PERIOD=3000
 
 # The browser command is split into words, never expanded as a pattern.
 touch "$work/glob-a" "$work/glob-b"
@@ -309,7 +335,7 @@ run_session SESSION_ONCE= SESSION_PROC="$work/proc-swapoff"
 await_release 200
 head -n 1 "$work/swaps-on" >"$work/proc-swapoff/swaps"
 kill "$browser_pid"
-await "$work/session.err" "limit 21844 KiB" 300 || fail "no reserve chosen again without swap"
+await "$work/session.err" "limit 34132 KiB" 300 || fail "no reserve chosen again without swap"
 grep -q "^browser-session: RAM+swap is now 49492 KiB (was 115024 KiB): choosing the reserve again$" \
     "$work/session.err" || fail "the new total is not said"
 kill "$session_pid"
