@@ -4,7 +4,11 @@
 //
 // Three processes, each writing one file in DIR, line-buffered so that a
 // guest that is powered off mid-arm still leaves what was seen:
-//   memory     every 250 ms: "MS MEM_AVAILABLE_KIB SWAP_FREE_KIB X_RSS_KIB"
+//   memory     every 250 ms: "MS MEM_AVAILABLE_KIB SWAP_FREE_KIB X_RSS_KIB
+//              UNBOOSTED_KIB BOOST_KIB": the last two are MemAvailable as
+//              the kernel would give it without the boost of its zones'
+//              watermarks (its own formula, on meminfo and zoneinfo of the
+//              same moment), and that boost; -1 where unreadable
 //   heartbeat  every pass of a 100 ms sleep loop: "MS GAP_MS"
 //   x-rtt      every X round trip (XSync every 200 ms): "MS RTT_MS"
 // MS is CLOCK_BOOTTIME in milliseconds, the clock of /proc/uptime and of the
@@ -19,6 +23,7 @@
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -88,21 +93,96 @@ void proc_fields(const char *path, const char *const keys[], long values[], int 
     fclose(f);
 }
 
+// The zones' watermarks, summed over the zones, in KiB: the boost, the low
+// watermark without it, and what the kernel reserves (each zone's high
+// watermark without the boost plus its largest protection, at most the
+// zone's pages), as si_mem_available() takes them; false if unreadable.
+struct Zones {
+    long boost = 0;
+    long low = 0;
+    long reserve = 0;
+};
+
+bool read_zones(Zones &zones, long page_kib)
+{
+    FILE *f = fopen("/proc/zoneinfo", "r");
+    if (f == nullptr)
+        return false;
+    zones = Zones{};
+    long boost = 0, low = 0, high = 0, managed = 0, protection = 0;
+    bool in_zone = false;
+    const auto end_zone = [&] {
+        if (in_zone) {
+            long reserved = high - boost + protection;
+            if (reserved > managed)
+                reserved = managed;
+            zones.boost += boost;
+            zones.low += low - boost;
+            zones.reserve += reserved;
+        }
+        boost = low = high = managed = protection = 0;
+    };
+    char line[256];
+    while (fgets(line, sizeof line, f) != nullptr) {
+        char key[32];
+        long value = 0;
+        if (strncmp(line, "Node ", 5) == 0) {
+            end_zone();
+            in_zone = strstr(line, "zone") != nullptr;
+        } else if (sscanf(line, " protection: (%ld", &value) == 1) {
+            for (const char *p = strchr(line, '('); p != nullptr; p = strchr(p + 1, ',')) {
+                const long v = strtol(p + 1, nullptr, 10);
+                if (v > protection)
+                    protection = v;
+            }
+        } else if (sscanf(line, " %31s %ld", key, &value) == 2) {
+            if (strcmp(key, "boost") == 0)
+                boost = value;
+            else if (strcmp(key, "low") == 0)
+                low = value;
+            else if (strcmp(key, "high") == 0)
+                high = value;
+            else if (strcmp(key, "managed") == 0)
+                managed = value;
+        }
+    }
+    end_zone();
+    fclose(f);
+    zones.boost *= page_kib;
+    zones.low *= page_kib;
+    zones.reserve *= page_kib;
+    return true;
+}
+
 [[noreturn]] void run_memory(const char *dir, const char *x_pid)
 {
     lock_memory();
     FILE *out = open_out(dir, "memory");
     char status[64];
     snprintf(status, sizeof status, "/proc/%s/status", x_pid);
-    static const char *const mem_keys[] = {"MemAvailable", "SwapFree"};
+    const long page_kib = sysconf(_SC_PAGESIZE) / 1024;
+    static const char *const mem_keys[] = {"MemAvailable", "SwapFree", "MemFree", "Active(file)",
+                                           "Inactive(file)", "KReclaimable"};
     static const char *const x_keys[] = {"VmRSS"};
     for (;;) {
-        long mem[2];
+        long mem[6];
         long x_rss;
-        proc_fields("/proc/meminfo", mem_keys, mem, 2);
+        Zones zones;
+        const bool zoned = read_zones(zones, page_kib);
+        proc_fields("/proc/meminfo", mem_keys, mem, 6);
         proc_fields(status, x_keys, &x_rss, 1);
-        fprintf(out, "%lld %ld %ld %ld\n", static_cast<long long>(now_ms()), mem[0], mem[1],
-                x_rss);
+        // si_mem_available() with the low watermark unboosted.
+        long unboosted = -1;
+        if (zoned && mem[2] >= 0 && mem[3] >= 0 && mem[4] >= 0 && mem[5] >= 0) {
+            const long cache = mem[3] + mem[4];
+            const long reclaimable = mem[5];
+            unboosted = mem[2] - zones.reserve + cache - std::min(cache / 2, zones.low) +
+                        reclaimable - std::min(reclaimable / 2, zones.low);
+            if (unboosted < 0)
+                unboosted = 0;
+        }
+        fprintf(out, "%lld %ld %ld %ld %ld %ld\n", static_cast<long long>(now_ms()), mem[0],
+                mem[1], x_rss, unboosted, zoned ? zones.boost : -1);
         sleep_ms(250);
     }
 }
