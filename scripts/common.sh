@@ -16,7 +16,7 @@ MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
 QUALITY_PACKAGES=(cppcheck clang-tidy devscripts binutils shellcheck
                   "${FUZZ_PACKAGES[@]}" "${MEMCHECK_PACKAGES[@]}")
 SYSTEM_PACKAGES=(qemu-system-mips cpio gzip e2fsprogs util-linux)
-BENCH_PACKAGES=(xvfb strace procps binutils libbenchmark-dev)
+BENCH_PACKAGES=(xvfb strace procps binutils libbenchmark-dev util-linux mount)
 # Everything scripts/test-all needs.
 CI_PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
              "${CROSS_PACKAGES[@]}" "${SYSTEM_PACKAGES[@]}" "${QUALITY_PACKAGES[@]}")
