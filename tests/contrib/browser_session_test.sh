@@ -196,13 +196,17 @@ while read -r name count ram in_use swap x_rss x_swap reserve limit; do
 done <<'CASES'
 device-64+64  headroom 49492    13760   65532 10700  0     37   77136
 no-swap-64    headroom 49492    13760   0     10700  0     17   32084
+zram-64+z32   headroom 49492    13760   32768 10700  0     29   52564
+shape-48+48   headroom 31772    12000   49148 10700  0     29   51224
+no-swap-128   headroom 114404   14200   0     10600  0     28   85732
+shape-128+128 headroom 114404   14200   131068 10600 0     69   174816
 cut-64        headroom 49492    25000   0     10700  0     13   36180
 small-64      headroom 30000    25000   0     10700  0     refused -
 resident-64+64 resident 49492   13760   65532 10700  0     62   51536
 size-64+64    size     49492    13760   65532 10700  0     41   73040
 cut-64+0      resident 49492    13760   0     10700  0     27   21844
 swapped-x     resident 49492    13760   65532 6700   4000  62   51536
-no-swap-128   resident 114404   14200   0     10600  0     39   74468
+resident-128  resident 114404   14200   0     10600  0     39   74468
 host-24gib    resident 24683772 2683772 0     230000 0     6430 18099452
 too-small     resident 30000    25000   0     19984  0     refused -
 CASES
