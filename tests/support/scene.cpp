@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "display.h"
 #include "fatal_line.h"
 
 namespace support {
@@ -131,6 +132,14 @@ std::string Scene::fired_count(unsigned long long memory_kib, unsigned long long
 std::string Scene::answered(const char *outcome) const
 {
     return signalled(SIGCONT, outcome) + signalled(SIGKILL, outcome);
+}
+
+int Scene::answer()
+{
+    const unsigned long window = find_window("Error", 5);
+    if (window == 0 || !click_dialog_button(window) || !wait_end(w, 5))
+        return -1;
+    return exit_code(w);
 }
 
 void Scene::expect_x_untouched()

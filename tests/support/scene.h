@@ -71,6 +71,10 @@ struct Scene {
     std::string answered(const char *outcome) const;
 
     void expect_x_untouched();
+
+    // Answers the dialog with its OK button and waits for the watchdog's
+    // end: its exit code, or -1 if there was no dialog or no end in time.
+    int answer();
 };
 
 } // namespace support

@@ -47,29 +47,24 @@ TEST(CommandLine, AWrongCountOrOverflowingArgumentIsInvalidUsage)
     }
 }
 
-TEST(CommandLine, AnUnknownCountIsInvalidUsage)
+TEST(CommandLine, AnUnknownSettingIsInvalidUsage)
 {
-    for (const char *count : {"rss", "Resident", "resident ", "sizes"}) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"BROWSER_WATCHDOG_COUNT", "rss"},       {"BROWSER_WATCHDOG_COUNT", "Resident"},
+        {"BROWSER_WATCHDOG_COUNT", "resident "}, {"BROWSER_WATCHDOG_COUNT", "sizes"},
+        {"BROWSER_WATCHDOG_COUNT", "left"},      {"BROWSER_WATCHDOG_START", "Held"},
+        {"BROWSER_WATCHDOG_START", "held "},     {"BROWSER_WATCHDOG_START", "1"},
+        {"BROWSER_WATCHDOG_PERIOD", "3000"},     {"BROWSER_WATCHDOG_PERIOD", "Adaptive"},
+        {"BROWSER_WATCHDOG_PERIOD", "shorter"},
+    };
+    for (const auto &[name, value] : cases) {
         Watchdog w;
         Options options;
         options.args = {"1", "2", "3"};
         options.display = false;
-        options.env = {{"BROWSER_WATCHDOG_COUNT", count}};
-        EXPECT_EQ(support::run(w, options), 1) << count;
-        EXPECT_EQ(w.log, usage_line) << count;
-    }
-}
-
-TEST(CommandLine, AnUnknownStartIsInvalidUsage)
-{
-    for (const char *start : {"Held", "held ", "1", "yes"}) {
-        Watchdog w;
-        Options options;
-        options.args = {"1", "2", "3"};
-        options.display = false;
-        options.env = {{"BROWSER_WATCHDOG_START", start}};
-        EXPECT_EQ(support::run(w, options), 1) << start;
-        EXPECT_EQ(w.log, usage_line) << start;
+        options.env = {{name, value}};
+        EXPECT_EQ(support::run(w, options), 1) << name << "=" << value;
+        EXPECT_EQ(w.log, usage_line) << name << "=" << value;
     }
 }
 
