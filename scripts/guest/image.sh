@@ -158,6 +158,10 @@ GUEST_SILENCE_S=90
 # archive on its third disk, /dev/disk-results, before it powers off; swap
 # is /dev/disk-swap; the initramfs makes those names).
 # Returns qemu's status.
+# Whether guest $1's console has the guest's own first line, or a panic.
+booted() { grep -q '^guest: \[' "$guest_dir/$1.console"; }
+panicked() { grep -q 'Kernel panic' "$guest_dir/$1.console"; }
+
 guest_boot() {
     local name=$1 ram=$2 limit=$3 status attempt guard
     shift 3
@@ -165,7 +169,9 @@ guest_boot() {
     # console line (one boot in 37 on one day): a boot that has printed
     # nothing in $GUEST_SILENCE_S s is ended and booted afresh, twice at most.
     # So is one whose initramfs failed to unpack, which 48 MiB of RAM
-    # now and then leaves too little room for.
+    # now and then leaves too little room for, and one whose kernel panicked
+    # before the guest's first line ("Incorrect memory mapping", at times on
+    # 48 MiB): that early, the kernel hangs instead of rebooting.
     for attempt in 1 2 3; do
         status=0
         cp --sparse=always "$guest_dir/root.img" "$guest_dir/$name.root.img"
@@ -181,10 +187,14 @@ guest_boot() {
         rm -f "$guest_dir/$name.pid"
         (
             for _ in $(seq $((GUEST_SILENCE_S * 10))); do
-                [ -s "$guest_dir/$name.console" ] && exit 0
+                [ -s "$guest_dir/$name.console" ] && break
                 sleep 0.1
             done
-            [ -s "$guest_dir/$name.pid" ] && kill "$(cat "$guest_dir/$name.pid")"
+            while [ -s "$guest_dir/$name.console" ] && ! booted "$name"; do
+                panicked "$name" && break
+                sleep 0.5
+            done
+            booted "$name" || kill "$(cat "$guest_dir/$name.pid")"
         ) 2>/dev/null &
         guard=$!
         timeout "$limit" qemu-system-mipsel -M malta -cpu 24Kf -m "$ram" -kernel "$vmlinuz" \
@@ -197,6 +207,10 @@ guest_boot() {
         wait "$guard" 2>/dev/null || true
         if grep -q 'Initramfs unpacking failed' "$guest_dir/$name.console"; then
             echo "guest $name could not unpack its initramfs (boot $attempt of 3)" >&2
+            continue
+        fi
+        if panicked "$name" && ! booted "$name"; then
+            echo "guest $name panicked while booting (boot $attempt of 3)" >&2
             continue
         fi
         [ -s "$guest_dir/$name.console" ] && break
