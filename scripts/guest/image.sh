@@ -149,6 +149,11 @@ guest_swap() {
 }
 
 GUEST_SILENCE_S=90
+# Whether guest $1's console has the guest's own first line, or a failed
+# boot (a panic, an initramfs it could not unpack).
+booted() { grep -q '^guest: \[' "$guest_dir/$1.console"; }
+boot_failed() { grep -q 'Kernel panic\|Initramfs unpacking failed' "$guest_dir/$1.console"; }
+
 # Boots a copy of the image: guest_boot NAME RAM_MIB TIMEOUT_S [KERNEL_ARGS...],
 # with the swap disk of $GUEST_SWAP_MIB MiB (default: guest_image's), which
 # guest_swap must have made.
@@ -158,10 +163,6 @@ GUEST_SILENCE_S=90
 # archive on its third disk, /dev/disk-results, before it powers off; swap
 # is /dev/disk-swap; the initramfs makes those names).
 # Returns qemu's status.
-# Whether guest $1's console has the guest's own first line, or a panic.
-booted() { grep -q '^guest: \[' "$guest_dir/$1.console"; }
-panicked() { grep -q 'Kernel panic' "$guest_dir/$1.console"; }
-
 guest_boot() {
     local name=$1 ram=$2 limit=$3 status attempt guard
     shift 3
@@ -191,7 +192,7 @@ guest_boot() {
                 sleep 0.1
             done
             while [ -s "$guest_dir/$name.console" ] && ! booted "$name"; do
-                panicked "$name" && break
+                boot_failed "$name" && break
                 sleep 0.5
             done
             booted "$name" || kill "$(cat "$guest_dir/$name.pid")"
@@ -209,7 +210,7 @@ guest_boot() {
             echo "guest $name could not unpack its initramfs (boot $attempt of 3)" >&2
             continue
         fi
-        if panicked "$name" && ! booted "$name"; then
+        if boot_failed "$name" && ! booted "$name"; then
             echo "guest $name panicked while booting (boot $attempt of 3)" >&2
             continue
         fi
