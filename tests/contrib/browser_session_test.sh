@@ -13,6 +13,9 @@
 set -euo pipefail
 session=$1
 watchdog_dir=$2
+# Every wait is for a state; this only bounds how long a state that never
+# comes is waited for (tenths of a second), with room for a loaded machine.
+patience=600
 work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -30,7 +33,7 @@ start_x() {
         Xvfb ":$n" -nolisten tcp ${1:+-nolock} >"$work/xvfb.log" 2>&1 &
         x_pid=$!
         pids+=("$x_pid")
-        for _ in $(seq 50); do
+        for _ in $(seq "$patience"); do
             [ -e "/tmp/.X11-unix/X$n" ] && break
             sleep 0.1
         done
@@ -52,11 +55,11 @@ run_session() {
     session_pid=$!
     pids+=("$session_pid")
 }
-# Waits at most $1 tenths (default 100) for the watchdog to release the
+# Waits at most $1 tenths (default: $patience) for the watchdog to release the
 # session's $2nd browser (default: the first); its pid then is browser_pid.
 await_release() {
     local released=()
-    for _ in $(seq "${1:-100}"); do
+    for _ in $(seq "${1:-$patience}"); do
         mapfile -t released < <(sed -n \
             's/^Browser controller: signalling process \([0-9]*\) ([0-9]*)... ok$/\1/p' "$work/session.log")
         [ "${#released[@]}" -ge "${2:-1}" ] && break
@@ -94,7 +97,7 @@ expect_refused() {  # expect_refused WHAT PATTERN [VAR=VALUE...]
     [ ! -e "$work/browser-started" ] || fail "$what started a browser"
 }
 await_session_end() {
-    for _ in $(seq 60); do
+    for _ in $(seq "$patience"); do
         kill -0 "$session_pid" 2>/dev/null || break
         sleep 0.1
     done
@@ -174,7 +177,7 @@ while read -r name count ram in_use swap x_rss x_swap reserve limit; do
         [ ! -s "$work/session.log" ] || fail "$name: a watchdog was started"
         continue
     fi
-    await_release 200
+    await_release
     grep -q "^browser-session: reserve $reserve MiB (RAM+swap $((ram + swap)) KiB: .*): limit $limit KiB$" \
         "$work/session.err" || fail "$name: not a reserve of $reserve MiB and a limit of $limit KiB"
     case $name in
@@ -264,7 +267,7 @@ await_session_end
 # shellcheck disable=SC2016 # the fake's own variables
 fake_watchdog slow-end '"$real" "$@"; status=$?; sleep 3; exit $status'
 run_session SESSION_ONCE= RESERVE_MIB=1 BROWSER=false PATH="$work/slow-end:$PATH"
-await "$work/session.err" "starting it again in 4 s" 250 ||
+await "$work/session.err" "starting it again in 4 s" "$patience" ||
     fail "no growing pause for a browser that ends at once"
 grep -q "^browser-session: the browser ended [0-4] s after its start: starting it again in 2 s$" \
     "$work/session.err" || fail "the first pause is not 2 s"
@@ -278,7 +281,7 @@ mkfifo "$work/go"
 fake_watchdog slow-start "read -r _ <$work/go; exec \"\$real\" \"\$@\""
 rm -f "$work/ran"
 run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/ran" PATH="$work/slow-start:$PATH"
-for _ in $(seq 100); do
+for _ in $(seq "$patience"); do
     held=$(pgrep -P "$session_pid" -x sh) && [ "$(process_state "$held")" = T ] && break
     sleep 0.1
 done
@@ -288,7 +291,7 @@ done
 echo go >"$work/go"
 await_release
 [ "$browser_pid" = "$held" ] || fail "the watchdog released $browser_pid, not the held $held"
-for _ in $(seq 50); do [ -e "$work/ran" ] && break; sleep 0.1; done
+for _ in $(seq "$patience"); do [ -e "$work/ran" ] && break; sleep 0.1; done
 [ -e "$work/ran" ] || fail "the released browser did not run"
 await_session_end
 [ "$session_status" -eq 0 ] || fail "status $session_status after the browser ran once"
@@ -336,10 +339,10 @@ done
 fake_proc swapoff 49492 13760 65532 10700 0
 cp "$work/proc-swapoff/swaps" "$work/swaps-on"
 run_session SESSION_ONCE= SESSION_PROC="$work/proc-swapoff"
-await_release 200
+await_release
 head -n 1 "$work/swaps-on" >"$work/proc-swapoff/swaps"
 kill "$browser_pid"
-await "$work/session.err" "limit 32084 KiB" 300 || fail "no reserve chosen again without swap"
+await "$work/session.err" "limit 32084 KiB" "$patience" || fail "no reserve chosen again without swap"
 grep -q "^browser-session: RAM+swap is now 49492 KiB (was 115024 KiB): choosing the reserve again$" \
     "$work/session.err" || fail "the new total is not said"
 kill "$session_pid"
@@ -350,14 +353,14 @@ await_release
 first=$browser_pid
 head -n 1 "$work/swaps-on" >"$work/proc-swapoff/swaps"
 kill "$browser_pid"
-await "$work/session.err" "waiting for memory" 100 || fail "a reserve left without a limit was not waited out"
+await "$work/session.err" "waiting for memory" "$patience" || fail "a reserve left without a limit was not waited out"
 grep -q "^browser-session: reserve 45 MiB leaves no limit of RAM+swap 49492 KiB (the watchdog needs more than 10240 KiB): waiting for memory before the browser starts$" \
     "$work/session.err" || fail "the wait is not said"
 [ "$(grep -c 'signalling process [0-9]* ([0-9]*)... ok' "$work/session.log")" -eq 1 ] ||
     fail "a browser was started while no limit was left"
 cp "$work/swaps-on" "$work/proc-swapoff/swaps"
-await "$work/session.err" "limit 68944 KiB; starting the browser" 100 || fail "the browser did not start again"
-await_release 100 2
+await "$work/session.err" "limit 68944 KiB; starting the browser" "$patience" || fail "the browser did not start again"
+await_release "$patience" 2
 [ "$browser_pid" != "$first" ] || fail "no second browser"
 kill "$session_pid"
 await_session_end
