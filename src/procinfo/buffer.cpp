@@ -1,6 +1,5 @@
-// Program-wide storage shared by all readers and the log.
+// The buffers every reader reads into.
 #include "procinfo/procinfo.h"
 
 char buf[buf_size];
-
-const char *const prefix = "Browser controller: ";
+char file_buf[file_buf_size];

@@ -1,20 +1,23 @@
-// RAM total from the first line of /proc/meminfo.
+// RAM total from the first line of meminfo.
 #include "procinfo/procinfo.h"
 
-std::uint32_t read_ram_size(const char *path)
+Reading read_ram_size(int proc)
 {
-    FILE *file = open_file(path, mem_open_error);
-    if (std::fgets(buf, sizeof buf, file) == nullptr)
-        do_error(mem_read_error);
-    std::fclose(file);
+    if (const char *error = read_text(proc, meminfo_file, buf, sizeof buf))
+        return failure(error);
+    first_line(buf);
 
     // "MemTotal:" blanks value " kB": neither label nor unit is compared.
-    char *value = skip_spaces(find_space(buf, mem_parse_error));
-    *find_space(value, mem_parse_error) = '\0';
-    return parse_number(value, mem_parse_error);
-}
-
-std::uint32_t get_ram_size()
-{
-    return read_ram_size("/proc/meminfo");
+    char *label_end = find_space(buf);
+    if (label_end == nullptr)
+        return failure(mem_parse_error);
+    char *value = skip_spaces(label_end);
+    char *value_end = find_space(value);
+    std::uint32_t kib = 0;
+    if (value_end == nullptr)
+        return failure(mem_parse_error);
+    *value_end = '\0';
+    if (!parse_number(value, kib))
+        return failure(mem_parse_error);
+    return figure(kib);
 }

@@ -1,145 +1,135 @@
-// Memory information from /proc: the shared line buffer, the text
-// primitives that take /proc lines apart, the single fatal path with its
-// message catalogue, the readers of the RAM and swap totals, of what the
-// device has left, and of a watched process's own files.
+// Memory information from /proc: the shared line buffers, the text
+// primitives that take /proc lines apart, the message catalogue, and the
+// readers of the RAM and swap totals, of what the device has left and of a
+// watched process's own files.
 //
-// Every function that can fail takes the message to report as its last
-// argument and, on failure, ends the program through do_error(); none of
-// them returns an error to its caller.
+// Every reader takes a directory handle (the real /proc, a process's
+// /proc/PID, or any directory of chosen files) and the name of its file
+// within it, and returns what it read or the catalogue message of what
+// failed. None of them ends the program or logs anything: what a failure
+// means is the caller's to decide. Nothing here allocates.
 #ifndef PROCINFO_PROCINFO_H
 #define PROCINFO_PROCINFO_H
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
-// The one line buffer every reader reads into. Its content is valid only
-// until the next reader runs.
+// The line buffer: a process's statm, the first line of meminfo, and a
+// /proc path being formatted. Valid only until the next reader runs.
 constexpr std::size_t buf_size = 1024;
 extern char buf[buf_size];
 
-// Log prefix that begins every line the program writes.
-extern const char *const prefix;
-
-// Message catalogue: callers pass these pointers, never literal texts.
-extern const char *const statm_parse_error;
-extern const char *const statm_read_error;
-extern const char *const statm_open_error;
-extern const char *const mem_parse_error;
-extern const char *const mem_read_error;
-extern const char *const mem_open_error;
-extern const char *const swap_parse_error;
-extern const char *const swap_read_error;
-extern const char *const swap_open_error;
-extern const char *const status_parse_error;
-extern const char *const status_read_error;
-extern const char *const status_open_error;
-extern const char *const invalid_usage_error;
-extern const char *const invalid_mem_config;
-
-// Writes "<prefix>fatal error (<message>), exiting...\n" to the log and
-// ends the process with status 1. Nothing is unwound or closed.
-[[noreturn]] void do_error(const char *message);
-
-// Opens path for reading, or returns nullptr. Every stream the program
-// opens gets the same static stdio buffer (no allocation, no fstat), so at
-// most one stream may be open at a time: each reader closes its file before
-// the next opens one.
-FILE *open_stream(const char *path);
-
-// Opens path for reading; on failure, do_error(message).
-FILE *open_file(const char *path, const char *message);
-
-// Returns the first ' ' in text; only when text holds no space at all, the
-// first '\t'; when it holds neither, do_error(message). Text is unchanged.
-char *find_space(char *text, const char *message);
-
-// Returns the first character of text that is neither ' ' nor '\t' (the
-// terminator included). Cannot fail.
-char *skip_spaces(char *text);
-
-// Converts decimal text exactly as a 32-bit strtoul does: leading white
-// space and one sign are accepted, conversion stops at the first non-digit,
-// no digits give 0, and a minus sign yields the 32-bit unsigned negation.
-// A magnitude above 4294967295 is a failure: do_error(message).
-std::uint32_t parse_number(const char *text, const char *message);
-
-// RAM size in KiB: the second field of the first line of /proc/meminfo.
-// Every failure is fatal.
-std::uint32_t get_ram_size();
-
-// Size in KiB of the first swap area in /proc/swaps; 0 when none is
-// listed. A missing file or unreadable header is a warning and counts as
-// 0; an unreadable or malformed first area is fatal.
-std::uint32_t get_swap_size();
-
-// The same readers on any path, so that chosen contents can be read.
-std::uint32_t read_ram_size(const char *path);
-std::uint32_t read_swap_size(const char *path);
-
-// The buffer of the files read whole: a process's status or meminfo, whose
-// fields lie past the 1024 bytes of the line buffer. A file longer than
-// this (a process in thousands of groups) loses its tail and, with it, a
-// field: a parse error.
+// The buffer of the files read whole (a process's status, meminfo, swaps),
+// whose fields lie past the line buffer's 1024 bytes. A file longer than
+// this loses its tail and, with it, whatever field stood there.
 constexpr std::size_t file_buf_size = 4096;
 extern char file_buf[file_buf_size];
 
-// Reads the file at path, relative to the directory dir (an absolute path
-// or AT_FDCWD ignores it), into buffer of size bytes in one read(2), and
-// terminates it. A file that cannot be opened, or gives nothing, is fatal
-// with the messages given.
-void read_whole(int dir, const char *path, char *buffer, std::size_t size,
-                const char *open_error, const char *read_error);
+// Message catalogue: the fixed texts of what failed. The statm and status
+// texts never carry a process id.
+inline constexpr const char *statm_parse_error = "cannot parse /proc/.../statm";
+inline constexpr const char *statm_read_error = "cannot read /proc/.../statm";
+inline constexpr const char *statm_open_error = "cannot open /proc/.../statm";
+inline constexpr const char *mem_parse_error = "cannot parse /proc/meminfo";
+inline constexpr const char *mem_read_error = "cannot read /proc/meminfo";
+inline constexpr const char *mem_open_error = "cannot open /proc/meminfo";
+inline constexpr const char *swap_parse_error = "cannot parse /proc/swaps";
+inline constexpr const char *swap_read_error = "cannot read /proc/swaps";
+inline constexpr const char *swap_open_error = "cannot open /proc/swaps";
+inline constexpr const char *status_parse_error = "cannot parse /proc/.../status";
+inline constexpr const char *status_read_error = "cannot read /proc/.../status";
+inline constexpr const char *status_open_error = "cannot open /proc/.../status";
+inline constexpr const char *invalid_usage_error = "invalid usage";
+inline constexpr const char *invalid_mem_config = "invalid memory configuration";
 
-// The KiB figure of the "Key:<blanks>N kB" line at line (its newline
-// before the key may lead); the blank after N is cut. No colon, no blank
-// after the value or a value beyond 32 bits: do_error(message).
-std::uint64_t field_kib(char *line, const char *message);
+// A /proc file and the messages of what can go wrong with it.
+struct ProcFile {
+    const char *name;         // relative to the directory handle given
+    const char *open_error;   // cannot be opened (a process that is gone)
+    const char *read_error;   // cannot be read, or gives nothing
+    const char *parse_error;  // cannot be taken apart
+};
+inline constexpr ProcFile meminfo_file{"meminfo", mem_open_error, mem_read_error, mem_parse_error};
+inline constexpr ProcFile swaps_file{"swaps", swap_open_error, swap_read_error, swap_parse_error};
+inline constexpr ProcFile statm_file{"statm", statm_open_error, statm_read_error,
+                                     statm_parse_error};
+inline constexpr ProcFile status_file{"status", status_open_error, status_read_error,
+                                      status_parse_error};
 
-// The parsers of a file read whole, for the checks: each takes the text
-// apart in place and ends the program with message when it cannot.
-//   parse_statm_pages      the first field of the first line of statm, in
-//                          pages
-//   parse_status_resident  VmRSS plus VmSwap of status, in KiB, wherever
-//                          they stand (both must)
-//   parse_device_left      what the device has left, in KiB, from
-//                          meminfo: MemFree, Active(file), Inactive(file)
-//                          and KReclaimable (SReclaimable before Linux
-//                          4.20), which do not move with the kernel's
-//                          watermarks, plus what is free of the first swap
-//                          area, of first_swap_kib KiB: SwapFree less the
-//                          size of any other areas, never more than the
-//                          first area's size
-std::uint64_t parse_statm_pages(char *text, const char *message);
-std::uint64_t parse_status_resident(char *text, const char *message);
-std::uint64_t parse_device_left(char *text, std::uint64_t first_swap_kib, const char *message);
+// What a reader gives: a figure, or the message of what failed. A warning
+// is something to say about a figure that stands all the same.
+struct Reading {
+    std::uint64_t value;  // valid when error is nullptr
+    const char *error;
+    const char *warning;
+};
+constexpr Reading figure(std::uint64_t value) { return {value, nullptr, nullptr}; }
+constexpr Reading failure(const char *error) { return {0, error, nullptr}; }
 
-// Total program size in pages of the process whose /proc directory is open
-// as dir: the first field of its statm. Every failure is fatal, with the
-// statm messages (an ended process cannot be opened).
-std::uint32_t get_process_memory(int dir);
+// Returns the first ' ' in text; only when text holds no space at all, the
+// first '\t'; nullptr when it holds neither. Text is unchanged.
+char *find_space(char *text);
 
-// The same on a statm file at path, relative to dir (an absolute path
-// ignores dir).
-std::uint32_t read_process_memory(int dir, const char *path);
+// Returns the first character of text that is neither ' ' nor '\t' (the
+// terminator included).
+char *skip_spaces(char *text);
 
-// Resident plus swapped-out memory in KiB (VmRSS plus VmSwap) of the
-// process whose /proc directory is open as dir, from its status in one
-// read. Every failure is fatal, with the status messages: an ended process
-// cannot be opened, and a status without both fields cannot be parsed.
-std::uint64_t get_process_resident(int dir);
+// Converts decimal text into value exactly as a 32-bit strtoul does:
+// leading white space and one sign are accepted, conversion stops at the
+// first non-digit, no digits give 0, and a minus sign yields the 32-bit
+// unsigned negation. False, with value untouched, when the magnitude is
+// above 4294967295.
+bool parse_number(const char *text, std::uint32_t &value);
 
-// The same on a status file at path, relative to dir.
-std::uint64_t read_process_resident(int dir, const char *path);
+// Reads the file name, relative to dir, into buffer of size bytes in one
+// read(2) and terminates it. Returns the bytes read, or one of these.
+constexpr long cannot_open = -1;
+constexpr long cannot_read = -2;
+long read_whole(int dir, const char *name, char *buffer, std::size_t size);
 
-// What the device has left (parse_device_left) from /proc/meminfo, or from
-// the file at path, read whole; every failure is fatal with the meminfo
-// messages.
-std::uint64_t get_device_left(std::uint64_t first_swap_kib);
-std::uint64_t read_device_left(const char *path, std::uint64_t first_swap_kib);
+// read_whole of file, for a file that must give something: nullptr, or its
+// open_error or read_error (nothing read counts as unreadable).
+const char *read_text(int dir, const ProcFile &file, char *buffer, std::size_t size);
 
-// Ends the program with status_open_error unless the process whose /proc
-// directory is open as dir still has its status: once a process has ended
-// (and been reaped), nothing can be reached through its directory.
-void check_process(int dir);
+// Cuts text after its first newline, as a line reader would take it.
+void first_line(char *text);
+
+// Takes the "Key:<blanks>N kB" lines of text apart by name: for each of the
+// n keys, the figure of the first line that bears it goes to kib[i], or
+// field_missing when no line does. False when a line that bears a key has
+// no blank after its value within the line, or a value beyond 32 bits.
+// Text is unchanged.
+constexpr std::uint64_t field_missing = UINT64_MAX;
+bool find_fields(const char *text, const char *const keys[], std::size_t n, std::uint64_t kib[]);
+
+// RAM size in KiB: the second field of the first line of meminfo under
+// proc; neither the label nor the unit is compared.
+Reading read_ram_size(int proc);
+
+// Size in KiB of the first swap area listed in swaps under proc; 0 when
+// none is. A file that cannot be opened, or whose header cannot be read,
+// counts as 0 with that message as the warning; a first area that cannot
+// be read or taken apart is an error.
+Reading read_swap_size(int proc);
+
+// What the device has left, in KiB, from meminfo under proc: MemFree,
+// Active(file), Inactive(file) and KReclaimable (SReclaimable before Linux
+// 4.20), which do not move with the kernel's watermarks, plus what is free
+// of the first swap area, of first_swap_kib KiB: SwapFree less the size of
+// any other areas, never more than the first area's size.
+Reading read_device_left(int proc, std::uint64_t first_swap_kib);
+
+// Total program size in pages of the process whose /proc directory is
+// dir: the first field of its statm.
+Reading read_process_pages(int dir);
+
+// Resident plus swapped-out memory in KiB (VmRSS plus VmSwap, wherever they
+// stand) of the process whose /proc directory is dir, from its status.
+Reading read_process_resident(int dir);
+
+// nullptr while the process whose /proc directory is dir still has its
+// status, else status_open_error: once a process has ended (and been
+// reaped), nothing can be reached through its directory.
+const char *check_process(int dir);
 
 #endif

@@ -1,4 +1,4 @@
-// Text primitives for /proc lines: fixed buffer, no copies, no allocation.
+// Text primitives for /proc lines: no copies, no allocation.
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -9,37 +9,11 @@
 static_assert(sizeof(unsigned long) >= sizeof(std::uint32_t),
               "strtoul must hold every 32-bit value");
 
-namespace {
-// stdio's buffer for the one open stream. Given before the first read, it
-// spares stdio a heap allocation and an fstat() for every file read.
-char stream_buf[buf_size];
-} // namespace
-
-FILE *open_stream(const char *path)
-{
-    FILE *file = std::fopen(path, "r");
-    if (file != nullptr)
-        std::setvbuf(file, stream_buf, _IOFBF, sizeof stream_buf);
-    return file;
-}
-
-FILE *open_file(const char *path, const char *message)
-{
-    FILE *file = open_stream(path);
-    if (file == nullptr)
-        do_error(message);
-    return file;
-}
-
-char *find_space(char *text, const char *message)
+char *find_space(char *text)
 {
     // A space anywhere in the rest wins over an earlier tab.
     char *blank = std::strchr(text, ' ');
-    if (blank == nullptr)
-        blank = std::strchr(text, '\t');
-    if (blank == nullptr)
-        do_error(message);
-    return blank;
+    return blank != nullptr ? blank : std::strchr(text, '\t');
 }
 
 char *skip_spaces(char *text)
@@ -61,16 +35,17 @@ bool is_negated(const char *text)
 
 } // namespace
 
-std::uint32_t parse_number(const char *text, const char *message)
+bool parse_number(const char *text, std::uint32_t &value)
 {
     errno = 0;
-    const unsigned long value = std::strtoul(text, nullptr, 10);
+    const unsigned long converted = std::strtoul(text, nullptr, 10);
     if (errno != 0)
-        do_error(message);
+        return false;
     // Where unsigned long is wider than 32 bits, enforce the 32-bit bound on
     // the magnitude that was written, before any negation.
-    const unsigned long magnitude = is_negated(text) ? 0UL - value : value;
+    const unsigned long magnitude = is_negated(text) ? 0UL - converted : converted;
     if (magnitude > UINT32_MAX)
-        do_error(message);
-    return static_cast<std::uint32_t>(value);
+        return false;
+    value = static_cast<std::uint32_t>(converted);
+    return true;
 }

@@ -1,42 +1,35 @@
-// Size of the first swap area in /proc/swaps. Swap is optional: only a
-// first area that cannot be read or taken apart is fatal.
-#include <glib.h>
+// Size of the first swap area in swaps. Swap is optional: only a first
+// area that cannot be read or taken apart is an error.
+#include <cstring>
 
 #include "procinfo/procinfo.h"
 
-std::uint32_t read_swap_size(const char *path)
+Reading read_swap_size(int proc)
 {
-    FILE *file = open_stream(path);
-    if (file == nullptr) {
-        g_print("%s%s\n", prefix, swap_open_error);
-        return 0;
+    const long n = read_whole(proc, swaps_file.name, file_buf, sizeof file_buf);
+    if (n == cannot_open || n == cannot_read) {
+        Reading none = figure(0);
+        none.warning = n == cannot_open ? swap_open_error : swap_read_error;
+        return none;
     }
-    if (std::fgets(buf, sizeof buf, file) == nullptr && std::feof(file) == 0) {
-        g_print("%s%s\n", prefix, swap_read_error);
-        std::fclose(file);
-        return 0;
-    }
-    if (std::feof(file) != 0) {
-        // Empty, or a header alone without its newline: no area listed.
-        std::fclose(file);
-        return 0;
-    }
-    if (std::fgets(buf, sizeof buf, file) == nullptr) {
-        if (std::feof(file) == 0)
-            do_error(swap_read_error);
-        std::fclose(file);
-        return 0;
-    }
-    std::fclose(file);
+    // The header, then the first area's line, if any.
+    char *header_end = std::strchr(file_buf, '\n');
+    if (header_end == nullptr || header_end[1] == '\0')
+        return figure(0);
+    char *area = header_end + 1;
+    first_line(area);
 
     // Name (space padded), type (tab ended), size (tab ended).
-    char *type = skip_spaces(find_space(buf, swap_parse_error));
-    char *size = skip_spaces(find_space(type, swap_parse_error));
-    *find_space(size, swap_parse_error) = '\0';
-    return parse_number(size, swap_parse_error);
-}
-
-std::uint32_t get_swap_size()
-{
-    return read_swap_size("/proc/swaps");
+    char *blank = find_space(area);
+    char *type = blank != nullptr ? skip_spaces(blank) : nullptr;
+    blank = type != nullptr ? find_space(type) : nullptr;
+    char *size = blank != nullptr ? skip_spaces(blank) : nullptr;
+    blank = size != nullptr ? find_space(size) : nullptr;
+    std::uint32_t kib = 0;
+    if (blank == nullptr)
+        return failure(swap_parse_error);
+    *blank = '\0';
+    if (!parse_number(size, kib))
+        return failure(swap_parse_error);
+    return figure(kib);
 }

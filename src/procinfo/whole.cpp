@@ -1,32 +1,35 @@
-// Small /proc files read whole, in one read(2), for the checks that come
-// again and again: a stdio stream would cost an fstat() or fcntl() more.
+// Small /proc files read whole, in one read(2): a stdio stream would cost
+// an allocation and an fstat() or fcntl() more at every check.
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "procinfo/procinfo.h"
 
-char file_buf[file_buf_size];
-
-void read_whole(int dir, const char *path, char *buffer, std::size_t size,
-                const char *open_error, const char *read_error)
+long read_whole(int dir, const char *name, char *buffer, std::size_t size)
 {
-    const int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
+    const int fd = openat(dir, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        do_error(open_error);
+        return cannot_open;
     const ssize_t n = read(fd, buffer, size - 1);
     close(fd);
-    if (n <= 0)
-        do_error(read_error);
+    if (n < 0)
+        return cannot_read;
     buffer[n] = '\0';
+    return n;
 }
 
-std::uint64_t field_kib(char *line, const char *message)
+const char *read_text(int dir, const ProcFile &file, char *buffer, std::size_t size)
 {
-    char *colon = std::strchr(line, ':');
-    if (colon == nullptr)
-        do_error(message);
-    char *value = skip_spaces(colon + 1);
-    *find_space(value, message) = '\0';
-    return parse_number(value, message);
+    const long n = read_whole(dir, file.name, buffer, size);
+    if (n == cannot_open)
+        return file.open_error;
+    return n > 0 ? nullptr : file.read_error;
+}
+
+void first_line(char *text)
+{
+    char *newline = std::strchr(text, '\n');
+    if (newline != nullptr)
+        newline[1] = '\0';
 }

@@ -3,8 +3,15 @@
 #include <csignal>
 #include <cstring>
 
-#include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
+
+bool browser_held;
+
+namespace {
+
+Growth growth = nothing_seen;
+
+} // namespace
 
 void choose_start(const char *value)
 {
@@ -19,9 +26,10 @@ void choose_start(const char *value)
 gboolean check_memory(gpointer)
 {
     // Figures in KiB, 64-bit.
-    std::uint64_t x;
-    std::uint64_t m;
-    const std::uint64_t memory = measure(x, m);
+    std::uint64_t memory = 0;
+    std::uint64_t x = 0;
+    std::uint64_t m = 0;
+    fatal_if(count->measure(memory, x, m));
     if (memory < total_memory) {
         // Read below the limit, the held browser may run.
         if (browser_held) {
@@ -30,12 +38,15 @@ gboolean check_memory(gpointer)
         }
         if (!period_adaptive)
             return TRUE;
-        g_timeout_add(next_period(memory), check_memory, nullptr);
+        const std::int64_t now_ms = g_get_monotonic_time() / 1000;
+        g_timeout_add(next_period(growth, memory, total_memory, now_ms), check_memory, nullptr);
         return FALSE;
     }
 
-    if (count->of_device)
-        read_shares(x, m);
+    if (count->shares != nullptr) {
+        std::uint64_t shared = 0;
+        fatal_if(find_count(count->shares)->measure(shared, x, m));
+    }
     g_print("%smemory limit exceeded, memory=%" PRIu64 " (X=%" PRIu64
             ", durezezur=%" PRIu64 ")\n",
             prefix, memory, x, m);

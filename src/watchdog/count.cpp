@@ -1,78 +1,78 @@
-// The counts the limit is compared with, one row each, and the reading of
-// the chosen one at a check.
+// The counts the limit is compared with, one row each.
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
+
+std::uint64_t page_kib = 4;
 
 namespace {
 
-std::uint64_t size_kib(char *text, const char *message)
+// A count made of the two processes' shares, each read through its /proc
+// directory in units of unit_kib KiB: the X server first.
+const char *add_shares(Reading (*read)(int dir), std::uint64_t unit_kib, std::uint64_t &memory,
+                       std::uint64_t &x, std::uint64_t &m)
 {
-    // Pages to KiB by the kernel's own page size, in 64 bits: page counts
-    // of 64-bit processes reach terabytes of address space.
-    static const std::uint64_t page_kib = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
-    return parse_statm_pages(text, message) * page_kib;
+    const Reading x_share = read(x_dir);
+    if (x_share.error != nullptr)
+        return x_share.error;
+    const Reading m_share = read(moz_dir);
+    if (m_share.error != nullptr)
+        return m_share.error;
+    // 64-bit: page counts of 64-bit processes reach terabytes.
+    x = x_share.value * unit_kib;
+    m = m_share.value * unit_kib;
+    memory = x + m;
+    return nullptr;
 }
 
-std::uint64_t left_kib(char *text, const char *message)
+const char *measure_size(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
 {
-    return parse_device_left(text, swap_size, message);
+    return add_shares(read_process_pages, page_kib, memory, x, m);
 }
 
-// One process's share in the count c, through its /proc directory.
-std::uint64_t share(const Count &c, int dir)
+const char *measure_resident(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
 {
-    read_whole(dir, c.file, file_buf, sizeof file_buf, *c.open_error, *c.read_error);
-    return c.parse(file_buf, *c.parse_error);
+    return add_shares(read_process_resident, 1, memory, x, m);
 }
+
+const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
+{
+    // Watched all the same: a process that is gone ends the watchdog.
+    x = m = 0;
+    if (const char *error = check_process(x_dir))
+        return error;
+    if (const char *error = check_process(moz_dir))
+        return error;
+    const Reading left = read_device_left(proc_dir, swap_size);
+    if (left.error != nullptr)
+        return left.error;
+    memory = left.value < ram_and_swap ? ram_and_swap - left.value : 0;
+    return nullptr;
+}
+
+constexpr Count counts[] = {
+    {"size", measure_size, nullptr},
+    {"resident", measure_resident, nullptr},
+    {"headroom", measure_headroom, "resident"},
+};
 
 } // namespace
 
-const Count counts[3] = {
-    {"size", "statm", false, size_kib, &statm_open_error, &statm_read_error, &statm_parse_error},
-    {"resident", "status", false, parse_status_resident, &status_open_error, &status_read_error,
-     &status_parse_error},
-    {"headroom", "/proc/meminfo", true, left_kib, &mem_open_error, &mem_read_error,
-     &mem_parse_error},
-};
 const Count *count = &counts[0];
+
+const Count *find_count(const char *name)
+{
+    for (const Count &c : counts)
+        if (std::strcmp(name, c.name) == 0)
+            return &c;
+    return nullptr;
+}
 
 void choose_count(const char *value)
 {
-    if (value == nullptr || *value == '\0') {
-        count = &counts[0];
-        return;
-    }
-    for (const Count &c : counts)
-        if (std::strcmp(value, c.name) == 0) {
-            count = &c;
-            return;
-        }
-    do_error(invalid_usage_error);
-}
-
-std::uint64_t measure(std::uint64_t &x, std::uint64_t &m)
-{
-    if (!count->of_device) {
-        x = share(*count, x_dir);
-        m = share(*count, moz_dir);
-        return x + m;
-    }
-    // Watched all the same: a process that is gone ends the watchdog.
-    x = m = 0;
-    check_process(x_dir);
-    check_process(moz_dir);
-    read_whole(AT_FDCWD, count->file, file_buf, sizeof file_buf, *count->open_error,
-               *count->read_error);
-    const std::uint64_t left = count->parse(file_buf, *count->parse_error);
-    return left < ram_and_swap ? ram_and_swap - left : 0;
-}
-
-void read_shares(std::uint64_t &x, std::uint64_t &m)
-{
-    x = share(counts[1], x_dir);
-    m = share(counts[1], moz_dir);
+    page_kib = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
+    count = find_count(value == nullptr || *value == '\0' ? counts[0].name : value);
+    if (count == nullptr)
+        do_error(invalid_usage_error);
 }

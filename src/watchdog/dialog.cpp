@@ -1,7 +1,6 @@
 // The low-memory dialog and the end of the browser.
 #include <csignal>
 
-#include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
 
 namespace {
@@ -59,15 +58,8 @@ gboolean on_map(GtkWidget *dialog, GdkEvent *, gpointer)
 
 } // namespace
 
-void memory_error()
+void show_dialog()
 {
-    // Guarded before the browser stops, so that no moment is left in which
-    // the program could end and leave it stopped.
-    guard_freeze();
-    frozen = true;
-    // Freeze first: the browser must not grow while the dialog comes up.
-    signal_process(moz_pid, moz_dir, SIGSTOP);
-
     GtkWidget *dialog = gtk_dialog_new_with_buttons(
         "Error", nullptr,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_NO_SEPARATOR),
@@ -93,6 +85,13 @@ void memory_error()
     g_print("%sshowing confirmation dialog\n", prefix);
     gtk_widget_show_all(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
+}
+
+void memory_error()
+{
+    // Freeze first: the browser must not grow while the dialog comes up.
+    freeze_browser();
+    show_dialog();
 }
 
 void do_ok(GtkWidget *, gint, gpointer)

@@ -1,22 +1,11 @@
 // The check's period: fixed, or shortened near the limit so that the
-// fastest growth seen cannot carry the count far past it before the next
-// check.
+// fastest growth remembered cannot carry the count far past it before the
+// next check.
 #include <cstring>
 
-#include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
 
 bool period_adaptive;
-
-namespace {
-
-// The count at the last check, when it was taken, and the fastest growth
-// seen between two checks, in KiB per second.
-std::uint64_t last_memory;
-gint64 last_ms = -1;
-std::uint64_t fastest;
-
-} // namespace
 
 void choose_period(const char *value)
 {
@@ -28,24 +17,25 @@ void choose_period(const char *value)
         do_error(invalid_usage_error);
 }
 
-guint next_period(std::uint64_t memory)
+guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::int64_t now_ms)
 {
-    if (!period_adaptive)
-        return check_period;
-    const gint64 now = g_get_monotonic_time() / 1000;
-    if (last_ms >= 0 && now > last_ms && memory > last_memory) {
+    if (seen.ms >= 0 && now_ms > seen.ms) {
         const std::uint64_t rate =
-            (memory - last_memory) * 1000 / static_cast<std::uint64_t>(now - last_ms);
-        if (rate > fastest)
-            fastest = rate;
+            memory > seen.memory
+                ? (memory - seen.memory) * 1000 / static_cast<std::uint64_t>(now_ms - seen.ms)
+                : 0;
+        // A burst is remembered while it lasts, and forgotten in halves.
+        const std::uint64_t halved = seen.fastest / 2;
+        seen.fastest = rate >= seen.fastest ? rate : (rate > halved ? rate : halved);
     }
-    last_memory = memory;
-    last_ms = now;
-    if (fastest == 0)
+    seen.memory = memory;
+    seen.ms = now_ms;
+    if (seen.fastest == 0)
         return check_period;
-    // memory is below the limit: the time the fastest growth takes to carry
-    // it overshoot_kib past it.
-    const std::uint64_t reach_ms = (total_memory - memory + overshoot_kib) * 1000 / fastest;
+    // The time the fastest growth takes to carry the count overshoot_kib
+    // past the limit.
+    const std::uint64_t distance = (memory < limit ? limit - memory : 0) + overshoot_kib;
+    const std::uint64_t reach_ms = distance * 1000 / seen.fastest;
     if (reach_ms < static_cast<std::uint64_t>(check_period_min))
         return check_period_min;
     if (reach_ms > static_cast<std::uint64_t>(check_period))

@@ -1,4 +1,5 @@
 // Handles on the watched processes, taken once at start-up.
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>

@@ -1,10 +1,9 @@
-// Signalling the browser, one log line per signal, and ending the freeze.
+// Signalling a watched process, one log line per signal.
 #include <cerrno>
 #include <csignal>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "procinfo/procinfo.h"
 #include "watchdog/watchdog.h"
 
 namespace {
@@ -29,21 +28,4 @@ void signal_process(int pid, int dir, int sig)
 {
     g_print("%ssignalling process %d (%d)... ", prefix, pid, sig);
     g_print(send_signal(pid, dir, sig) ? "ok\n" : "failed\n");
-}
-
-void end_browser()
-{
-    if (!frozen)
-        return;
-    frozen = false;
-    // Continue before killing, so the kill is not left pending on a
-    // stopped process.
-    signal_process(moz_pid, moz_dir, SIGCONT);
-    signal_process(moz_pid, moz_dir, SIGKILL);
-#ifdef SYS_process_mrelease
-    // A device short of memory needs it back now, not when the browser's
-    // exit gets scheduled. Missing before Linux 5.15: nothing lost.
-    if (moz_pidfd >= 0)
-        syscall(SYS_process_mrelease, moz_pidfd, 0);
-#endif
 }

@@ -15,17 +15,6 @@
 
 namespace {
 
-std::uint32_t read_statm(const char *path)
-{
-    return read_process_memory(AT_FDCWD, path);
-}
-
-// The resident count's reader: VmRSS plus VmSwap, in KiB.
-std::uint32_t read_status(const char *path)
-{
-    return static_cast<std::uint32_t>(read_process_resident(AT_FDCWD, path));
-}
-
 // A /proc file of a running stand-in, as the kernel gives it now.
 std::string proc_file(const support::Standin &standin, const char *name)
 {
@@ -34,20 +23,21 @@ std::string proc_file(const support::Standin &standin, const char *name)
 
 TEST(ProcessResident, AddsVmRssAndVmSwapWhereverTheyStand)
 {
-    support::expect_reads(read_status, {
+    support::expect_reads(read_process_resident, "status", {
         {support::status(1000, 500), 1500},  // VmSwap past the first 1024 bytes
         {"Name:\tx\nVmSwap:\t   7 kB\nVmRSS:\t  30 kB\n", 37},
         {"Name:\tx\nVmRSS:\t4294967295 kB\nVmSwap:\t0 kB\n", 4294967295u},
     });
 }
 
-TEST(ProcessResident, EveryFailureIsFatal)
+TEST(ProcessResident, FailsWithTheStatusMessages)
 {
-    support::expect_fatal_reads(read_status, {
+    support::expect_failed_reads(read_process_resident, "status", {
         {"", status_read_error},
         {"Name:\tx\nVmRSS:\t30 kB\n", status_parse_error},   // a kernel without VmSwap
         {"Name:\tx\nVmSwap:\t0 kB\n", status_parse_error},   // a process without memory
         {"Name:\tx\nVmRSS:\t4294967296 kB\nVmSwap:\t0 kB\n", status_parse_error},
+        {"Name:\tx\nVmRSS:\t30\nVmSwap:\t0 kB\n", status_parse_error},  // no blank in its line
     }, status_open_error);
 }
 
@@ -63,15 +53,17 @@ TEST(ProcessResident, ReadsALiveProcessAndFailsOnceItHasEnded)
     ASSERT_EQ(std::sscanf(std::strstr(status.c_str(), "VmRSS:"), "VmRSS: %lu", &rss), 1);
     ASSERT_EQ(std::sscanf(std::strstr(status.c_str(), "VmSwap:"), "VmSwap: %lu", &swap), 1);
     EXPECT_GT(rss, 0u);
-    EXPECT_EQ(get_process_resident(dir), rss + swap);
+    EXPECT_EQ(read_process_resident(dir).value, rss + swap);
+    EXPECT_EQ(check_process(dir), nullptr);
     standin.end();
-    EXPECT_FATAL(get_process_resident(dir), status_open_error);
+    EXPECT_EQ(read_process_resident(dir).error, status_open_error);
+    EXPECT_EQ(check_process(dir), status_open_error);
     close(dir);
 }
 
 TEST(ProcessMemory, TakesTheFirstFieldOfTheFirstLine)
 {
-    support::expect_reads(read_statm, {
+    support::expect_reads(read_process_pages, "statm", {
         {"730 452 424 5 0 89 0\n", 730},
         {"0 0 0 0 0 0 0\n", 0},                   // exited, not yet reaped
         {"4294967295 1 1 1 0 1 0\n", 4294967295u},
@@ -80,9 +72,9 @@ TEST(ProcessMemory, TakesTheFirstFieldOfTheFirstLine)
     });
 }
 
-TEST(ProcessMemory, EveryFailureIsFatal)
+TEST(ProcessMemory, FailsWithTheStatmMessages)
 {
-    support::expect_fatal_reads(read_statm, {
+    support::expect_failed_reads(read_process_pages, "statm", {
         {"", statm_read_error},
         {"730\n", statm_parse_error},
         {"730\n 452 424\n", statm_parse_error},  // a later line lends no blank
@@ -102,15 +94,15 @@ TEST(ProcessMemory, ReadsALiveProcessAndFailsOnceItHasEnded)
     const std::string statm = proc_file(standin, "statm");
     unsigned long pages = 0;
     ASSERT_EQ(std::sscanf(statm.c_str(), "%lu", &pages), 1);
-    const std::uint32_t read = get_process_memory(dir);
-    EXPECT_GT(read, 0u);
-    EXPECT_EQ(read, pages);
+    const Reading read = read_process_pages(dir);
+    EXPECT_GT(read.value, 0u);
+    EXPECT_EQ(read.value, pages);
 
     EXPECT_EQ(open_process_dir(0), -1);
     EXPECT_EQ(open_process_dir(-1), -1);
-    EXPECT_FATAL(get_process_memory(-1), statm_open_error);
+    EXPECT_EQ(read_process_pages(-1).error, statm_open_error);
     standin.end();
-    EXPECT_FATAL(get_process_memory(dir), statm_open_error);
+    EXPECT_EQ(read_process_pages(dir).error, statm_open_error);
     close(dir);
 }
 

@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "procinfo/procinfo.h"
-#include "support/fatal_line.h"
 
 namespace {
-
-const char *const message = "test message";
 
 struct FindCase {
     const char *text;
@@ -28,17 +25,17 @@ TEST(FindSpace, ASpaceAnywhereWinsOverAnEarlierTab)
     for (const FindCase &c : cases) {
         char text[64];
         std::strcpy(text, c.text);
-        EXPECT_EQ(find_space(text, message) - text, c.position) << c.text;
+        EXPECT_EQ(find_space(text) - text, c.position) << c.text;
         EXPECT_STREQ(text, c.text) << "the text must not change";
     }
 }
 
-TEST(FindSpace, NoBlankAtAllIsFatal)
+TEST(FindSpace, NoBlankAtAllFindsNothing)
 {
     for (const char *text : {"12\n", "", "abc", "1\n2\n"}) {
         char copy[16];
         std::strcpy(copy, text);
-        EXPECT_FATAL(find_space(copy, message), message) << '"' << text << '"';
+        EXPECT_EQ(find_space(copy), nullptr) << '"' << text << '"';
     }
 }
 
@@ -79,31 +76,22 @@ TEST(ParseNumber, BehavesAsA32BitStrtoul)
         {"0004294967295", 4294967295u},
         {"24744 0 0 0\n", 24744},
     };
-    for (const NumberCase &c : cases)
-        EXPECT_EQ(parse_number(c.text, message), c.value) << '"' << c.text << '"';
+    for (const NumberCase &c : cases) {
+        std::uint32_t value = 12345;
+        EXPECT_TRUE(parse_number(c.text, value)) << '"' << c.text << '"';
+        EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+    }
 }
 
-TEST(ParseNumber, AMagnitudeBeyond32BitsIsFatal)
+TEST(ParseNumber, AMagnitudeBeyond32BitsFailsAndLeavesTheValue)
 {
     for (const char *text : {"4294967296", "-4294967296", "99999999999",
                              "18446744073709551615", "-18446744073709551615",
                              "18446744073709551616", " 4294967296x"}) {
-        EXPECT_FATAL(parse_number(text, message), message) << text;
+        std::uint32_t value = 12345;
+        EXPECT_FALSE(parse_number(text, value)) << text;
+        EXPECT_EQ(value, 12345u) << text;
     }
-}
-
-TEST(DoError, WritesOneLineAndExitsWithOne)
-{
-    EXPECT_FATAL_OUTPUT(do_error(invalid_usage_error),
-                        "Browser controller: fatal error (invalid usage), exiting...\n");
-}
-
-TEST(OpenFile, AMissingFileIsFatalWithTheCallersMessage)
-{
-    EXPECT_FATAL(open_file("/nonexistent/meminfo", mem_open_error), mem_open_error);
-    FILE *file = open_file("/proc/self/stat", mem_open_error);
-    ASSERT_NE(file, nullptr);
-    std::fclose(file);
 }
 
 TEST(Catalogue, TextsAreTheLoggedOnes)
@@ -126,7 +114,6 @@ TEST(Catalogue, TextsAreTheLoggedOnes)
     };
     for (const auto &t : texts)
         EXPECT_STREQ(t.pointer, t.text);
-    EXPECT_STREQ(prefix, "Browser controller: ");
 }
 
 } // namespace

@@ -1,28 +1,51 @@
 #include "readers.h"
 
-#include "fatal_line.h"
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
 #include "files.h"
 
 namespace support {
 
-void expect_reads(Reader reader, std::initializer_list<Read> cases)
+namespace {
+
+// The reader on the directory of dir.
+Reading read_in(Reader reader, const TempDir &dir)
 {
-    TempDir dir;
-    for (const Read &c : cases)
-        EXPECT_EQ(reader(dir.write("input", c.content).c_str()), c.value) << c.content;
+    const int handle = open(dir.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_GE(handle, 0);
+    const Reading reading = reader(handle);
+    close(handle);
+    return reading;
 }
 
-void expect_fatal_reads(Reader reader, std::initializer_list<Fatal> cases,
-                        const char *missing_message)
+} // namespace
+
+Reading read_content(Reader reader, const char *file, const std::string &content)
 {
     TempDir dir;
-    for (const Fatal &c : cases) {
-        const std::string path = dir.write("input", c.content);
-        EXPECT_FATAL(reader(path.c_str()), c.message) << c.content;
+    dir.write(file, content);
+    return read_in(reader, dir);
+}
+
+void expect_reads(Reader reader, const char *file, std::initializer_list<Read> cases)
+{
+    for (const Read &c : cases) {
+        const Reading reading = read_content(reader, file, c.content);
+        EXPECT_EQ(reading.error, nullptr) << reading.error << " on " << c.content;
+        EXPECT_EQ(reading.value, c.value) << c.content;
     }
-    if (missing_message != nullptr) {
-        EXPECT_FATAL(reader(dir.path("missing").c_str()), missing_message);
-    }
+}
+
+void expect_failed_reads(Reader reader, const char *file, std::initializer_list<Failed> cases,
+                         const char *missing_error)
+{
+    for (const Failed &c : cases)
+        EXPECT_EQ(read_content(reader, file, c.content).error, c.error) << c.content;
+    TempDir empty;
+    EXPECT_EQ(read_in(reader, empty).error, missing_error);
 }
 
 } // namespace support
