@@ -1,7 +1,8 @@
 // What the device has left, from meminfo read whole: the RAM the kernel can
 // still give without taking it from what is in use, and what is free of the
 // first swap area.
-#include <initializer_list>
+#include <algorithm>
+#include <iterator>
 
 #include "procinfo/procinfo.h"
 
@@ -27,13 +28,12 @@ Reading read_device_left(int proc, std::uint64_t first_swap_kib)
     std::uint64_t kib[key_count];
     if (!find_fields(file_buf, keys, key_count, kib))
         return failure(mem_parse_error);
-    // KReclaimable from Linux 4.20, SReclaimable before it.
+    // KReclaimable from Linux 4.20, SReclaimable before it: either will do.
     if (kib[kreclaimable] == field_missing)
         kib[kreclaimable] = kib[sreclaimable];
-    for (const Key needed : {mem_free, active_file, inactive_file, kreclaimable, swap_total,
-                             swap_free})
-        if (kib[needed] == field_missing)
-            return failure(mem_parse_error);
+    kib[sreclaimable] = 0;
+    if (std::find(std::begin(kib), std::end(kib), field_missing) != std::end(kib))
+        return failure(mem_parse_error);
     const std::uint64_t ram = kib[mem_free] + kib[active_file] + kib[inactive_file] +
                               kib[kreclaimable];
 
