@@ -1,8 +1,8 @@
 # shellcheck shell=bash disable=SC2034 # a library: the scripts that source it read its lists
 # Shared by the scripts: the Debian packages each job needs, a way to
 # install the missing ones, the X server and background processes of the
-# scripts that run the watchdog, and the small facts they read off a
-# machine (the X server's pid, RAM plus swap, a process's state).
+# scripts that run the watchdog, the X server's pid, and (from
+# scripts/proc.sh) the small facts they read off /proc.
 
 BUILD_PACKAGES=(cmake make g++ pkg-config libgtk2.0-dev)
 # The device trial draws its pictures with gnuplot; its test draws one.
@@ -139,25 +139,7 @@ x_server_pid() {
     echo "$pid"
 }
 
-# RAM plus the first swap area of /proc/swaps in KiB: the total the
-# watchdog counts against.
-ram_and_swap_kib() {
-    local ram swap
-    ram=$(awk '$1 == "MemTotal:" { print $2 }' /proc/meminfo)
-    swap=$(awk 'NR == 2 { print $3 }' /proc/swaps 2>/dev/null || true)
-    echo $((ram + ${swap:-0}))
-}
-
-# The name the kernel gives a process run as $1: it keeps 15 characters
-# (16 bytes with the terminator), so browser-watchdog is "browser-watchdo"
-# in /proc/PID/stat and in the kernel's trace.
-comm_name() { printf '%.15s\n' "$1"; }
-
-# The one-letter state of process $1 (R, S, T for stopped, Z...), or
-# "gone" when it has no /proc entry.
-process_state() {
-    local s
-    read -r s 2>/dev/null <"/proc/$1/stat" || { echo gone; return; }
-    s=${s##*) }
-    echo "${s%% *}"
-}
+# The facts read off /proc (a process's state, the pids of a name, RAM
+# plus swap...), shared with the emulated device's scripts.
+# shellcheck source=scripts/proc.sh
+. "$(dirname "${BASH_SOURCE[0]}")/proc.sh"

@@ -72,54 +72,85 @@ guest_kernel() {
 # files to copy into /opt/watchdog. Pages: big and fit, and for every
 # rows=N in $GUEST_ROWS the same table of N rows as /opt/pages/rows=N.html.
 guest_image() {
-    local swap_mib=$1 deb count=0 root
+    local swap_mib=$1 root root_mib
     shift
     guest_dir=$(mktemp -d)
     root=$guest_dir/root
+    guest_packages "$root"
+    guest_programs "$root" "$@"
+    guest_pages "$root"
+    root_mib=$(($(du -sm "$root" | cut -f1) * 5 / 4 + 48))
+    mke2fs -q -t ext4 -L root -d "$root" -F "$guest_dir/root.img" "${root_mib}M"
+    guest_initramfs "$root"
+    guest_swap_mib=$swap_mib
+    guest_swap "$swap_mib"
+    echo "guest image: $guest_package_count packages, $(du -sh "$root" | cut -f1) unpacked;" \
+        "root.img $root_mib MiB; initramfs $(du -h "$guest_dir/initrd.cpio.gz" | cut -f1);" \
+        "swap ${swap_mib} MiB"
+    rm -rf "$root"
+}
+
+# The guest's Debian packages, but those it has no use for, unpacked into
+# the root directory $1 (its /bin, /sbin and /lib links into /usr, as
+# Debian's are); their number is guest_package_count.
+guest_packages() {
+    local root=$1 deb d
     mkdir -p "$cache/debs-guest"
     private_apt mipsel "$cache/debs-guest"
     apt-get "${apt_opts[@]}" -qq -y --download-only install "${GUEST_PACKAGES[@]}" >/dev/null
     rm -rf "$apt_state"
     mkdir -p "$root/usr/bin" "$root/usr/sbin" "$root/usr/lib"
     for d in bin sbin lib; do ln -s "usr/$d" "$root/$d"; done
+    guest_package_count=0
     for deb in "$cache"/debs-guest/*.deb; do
         basename "$deb" | grep -qE "$GUEST_LEFT_OUT" && continue
         dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$root"
-        count=$((count + 1))
+        guest_package_count=$((guest_package_count + 1))
     done
     # What a C-locale GTK+ 2 program with built-in stock icons never reads.
     rm -rf "$root"/usr/share/{doc,man,locale,info,lintian,icons,mime} \
         "$root"/usr/lib/mipsel-linux-gnu/gconv
-    mkdir -p "$root/opt/watchdog" "$root/opt/pages" "$root/proc" "$root/sys" "$root/dev" \
-        "$root/tmp" "$root/var/results" "$root/root"
+    mkdir -p "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/var/results" "$root/root"
+}
+
+# Our programs, the guest's scripts and libraries, the zram modules and the
+# files given after the root directory $1, into its /opt/watchdog.
+guest_programs() {
+    local root=$1 t m
+    shift
+    mkdir -p "$root/opt/watchdog/modules"
     for t in "${GUEST_TARGETS[@]}"; do
         find build-mipsel -maxdepth 2 -type f -name "$t" -exec cp {} "$root/opt/watchdog/" \;
     done
     install -m 755 tests/system/guest-init "$root/opt/watchdog/scenario"
     install -m 755 contrib/browser-session "$root/opt/watchdog/browser-session"
     install -m 644 scripts/guest/lib.sh "$root/opt/watchdog/lib.sh"
-    mkdir -p "$root/opt/watchdog/modules"
-    local m
+    install -m 644 scripts/proc.sh "$root/opt/watchdog/proc.sh"
     for m in "${GUEST_ZRAM_MODULES[@]}"; do
         dpkg-deb --fsys-tarfile "$kernel_deb" |
             tar -xO --wildcards "./lib/modules/*/kernel/$m.ko" >"$root/opt/watchdog/modules/${m##*/}.ko"
     done
     [ $# -eq 0 ] || install -m 755 "$@" "$root/opt/watchdog/"
+}
+
+# The pages the browser opens, into the root directory $1's /opt/pages.
+guest_pages() {
+    local root=$1 rows
+    mkdir -p "$root/opt/pages"
     table_page "$BIG_PAGE_ROWS" "$root/opt/pages/big.html"
     table_page "$FIT_PAGE_ROWS" "$root/opt/pages/fit.html"
-    local rows
     for rows in ${GUEST_ROWS:-}; do table_page "${rows#rows=}" "$root/opt/pages/$rows.html"; done
     # A page of the caller's, under the name the trial gives it.
     [ -z "${GUEST_PAGE:-}" ] || cp "$GUEST_PAGE" "$root/opt/pages/$PAGES.html"
-    local root_mib
-    root_mib=$(($(du -sm "$root" | cut -f1) * 5 / 4 + 48))
-    mke2fs -q -t ext4 -L root -d "$root" -F "$guest_dir/root.img" "${root_mib}M"
+}
 
-    # The initramfs: busybox, the disk's modules and the switch.
-    local initrd=$guest_dir/initrd
+# The initramfs, $guest_dir/initrd.cpio.gz: busybox from the root directory
+# $1, the disk's modules and the switch.
+guest_initramfs() {
+    local initrd=$guest_dir/initrd m
     mkdir -p "$initrd/bin" "$initrd/lib/modules" "$initrd/dev" "$initrd/proc" "$initrd/sys" \
         "$initrd/newroot"
-    cp "$root/usr/bin/busybox" "$initrd/bin/busybox"
+    cp "$1/usr/bin/busybox" "$initrd/bin/busybox"
     for m in "${GUEST_MODULES[@]}"; do
         dpkg-deb --fsys-tarfile "$kernel_deb" |
             tar -xO --wildcards "./lib/modules/*/kernel/$m.ko" >"$initrd/lib/modules/${m##*/}.ko"
@@ -129,13 +160,6 @@ guest_image() {
     install -m 755 scripts/guest/initramfs-init "$initrd/init"
     (cd "$initrd" && find . | cpio -o -H newc --quiet | gzip -9) >"$guest_dir/initrd.cpio.gz"
     rm -rf "$initrd"
-
-    guest_swap_mib=$swap_mib
-    guest_swap "$swap_mib"
-    echo "guest image: $count packages, $(du -sh "$root" | cut -f1) unpacked;" \
-        "root.img $root_mib MiB; initramfs $(du -h "$guest_dir/initrd.cpio.gz" | cut -f1);" \
-        "swap ${swap_mib} MiB"
-    rm -rf "$root"
 }
 
 # The swap disk of $1 MiB, $guest_dir/swap-$1.img, made once. Without swap
@@ -154,6 +178,22 @@ GUEST_SILENCE_S=90
 booted() { grep -q '^guest: \[' "$guest_dir/$1.console"; }
 boot_failed() { grep -q 'Kernel panic\|Initramfs unpacking failed' "$guest_dir/$1.console"; }
 
+# Beside the boot of guest $1: ends it (its qemu) when its console stays
+# empty for $GUEST_SILENCE_S s, or shows a failed boot before the guest's
+# first line; returns once the guest has booted.
+guest_boot_guard() {
+    local name=$1
+    for _ in $(seq $((GUEST_SILENCE_S * 10))); do
+        [ -s "$guest_dir/$name.console" ] && break
+        sleep 0.1
+    done
+    while [ -s "$guest_dir/$name.console" ] && ! booted "$name"; do
+        boot_failed "$name" && break
+        sleep 0.5
+    done
+    booted "$name" || kill "$(cat "$guest_dir/$name.pid")"
+}
+
 # Boots a copy of the image: guest_boot NAME RAM_MIB TIMEOUT_S [KERNEL_ARGS...],
 # with the swap disk of $GUEST_SWAP_MIB MiB (default: guest_image's), which
 # guest_swap must have made.
@@ -166,13 +206,12 @@ boot_failed() { grep -q 'Kernel panic\|Initramfs unpacking failed' "$guest_dir/$
 guest_boot() {
     local name=$1 ram=$2 limit=$3 status attempt guard
     shift 3
-    # The Malta kernel under emulation now and then hangs before its first
-    # console line (one boot in 37 on one day): a boot that has printed
-    # nothing in $GUEST_SILENCE_S s is ended and booted afresh, twice at most.
-    # So is one whose initramfs failed to unpack, which 48 MiB of RAM
-    # now and then leaves too little room for, and one whose kernel panicked
-    # before the guest's first line ("Incorrect memory mapping", at times on
-    # 48 MiB): that early, the kernel hangs instead of rebooting.
+    # The Malta kernel under emulation can hang before its first console
+    # line; with little RAM (48 MiB) it can also find too little room to
+    # unpack the initramfs, or panic before the guest's first line
+    # ("Incorrect memory mapping"), and that early it hangs instead of
+    # rebooting. Such a boot (guest_boot_guard) is ended and booted afresh,
+    # twice at most.
     for attempt in 1 2 3; do
         status=0
         cp --sparse=always "$guest_dir/root.img" "$guest_dir/$name.root.img"
@@ -186,17 +225,7 @@ guest_boot() {
             -drive "file=$guest_dir/$name.results.img,format=raw,if=ide,index=2,cache=unsafe")
         : >"$guest_dir/$name.console"
         rm -f "$guest_dir/$name.pid"
-        (
-            for _ in $(seq $((GUEST_SILENCE_S * 10))); do
-                [ -s "$guest_dir/$name.console" ] && break
-                sleep 0.1
-            done
-            while [ -s "$guest_dir/$name.console" ] && ! booted "$name"; do
-                boot_failed "$name" && break
-                sleep 0.5
-            done
-            booted "$name" || kill "$(cat "$guest_dir/$name.pid")"
-        ) 2>/dev/null &
+        guest_boot_guard "$name" 2>/dev/null &
         guard=$!
         timeout "$limit" qemu-system-mipsel -M malta -cpu 24Kf -m "$ram" -kernel "$vmlinuz" \
             -initrd "$guest_dir/initrd.cpio.gz" "${drives[@]}" \

@@ -5,9 +5,12 @@ exec </dev/console >/dev/console 2>&1
 # The shell and the small tools, for the guest's scripts and for programs
 # that run them (the X server runs xkbcomp through /bin/sh).
 /bin/busybox --install -s /usr/bin 2>/dev/null
-# The loopback interface: dillo reaches its page servers through it.
+# The loopback interface: the browser reaches its page servers through it.
 ifconfig lo 127.0.0.1 up
 export PATH=/opt/watchdog:/usr/bin:/usr/sbin:/bin HOME=/root
+# The facts read off /proc, the same as the host's scripts read them.
+# shellcheck source=scripts/proc.sh
+. /opt/watchdog/proc.sh
 
 uptime_s() { cut -d" " -f1 /proc/uptime; }
 say() { echo "guest: [$(uptime_s)] $*"; }
@@ -18,15 +21,9 @@ fail() {
     command -v on_fail >/dev/null && on_fail
     end
 }
-state() {
-    local s
-    s=$(cat "/proc/$1/stat" 2>/dev/null) || { echo gone; return; }
-    s=${s##*) }
-    echo "${s%% *}"
-}
 # Waits at most $3 tenths of a second for process $1 to be in state $2.
 await_state() {
-    for _ in $(seq "$3"); do [ "$(state "$1")" = "$2" ] && return 0; usleep 100000; done
+    for _ in $(seq "$3"); do [ "$(process_state "$1")" = "$2" ] && return 0; usleep 100000; done
     return 1
 }
 # Waits at most $2 tenths of a second for the text $1 in the file $3
@@ -37,7 +34,7 @@ await_log() {
 }
 # Whether process $1 has ended (a zombie has).
 ended() {
-    case $(state "$1") in Z | gone) return 0 ;; esac
+    case $(process_state "$1") in Z | gone) return 0 ;; esac
     return 1
 }
 # Waits at most $2 tenths of a second for process $1 to end.
@@ -51,27 +48,12 @@ await_end() {
     # shellcheck disable=SC2034 # read by the script that sourced this file
     wait "$1" && rc=0 || rc=$?
 }
-# The pids of the processes named $1 (children of $2 only, if given): the
-# guest's busybox has no pgrep. The kernel keeps 15 characters of a name
-# (16 bytes with the terminator): browser-watchdog is "browser-watchdo".
-pids_named() {
-    local f line rest
-    set -- "$(printf '%.15s' "$1")" "${2:-}"
-    for f in /proc/[0-9]*/stat; do
-        read -r line <"$f" 2>/dev/null || continue
-        case $line in *" ($1) "*) ;; *) continue ;; esac
-        rest=${line##*) }
-        # shellcheck disable=SC2086 # the fields of stat, one word each
-        set -- "$1" "${2:-}" $rest
-        [ -z "$2" ] || [ "$4" = "$2" ] && echo "${line%% *}"
-        set -- "$1" "$2"
-    done
-}
-# The pid of a dillo that session $1 started after dillo $2, if any.
+# The pid of a browser named $1 that session $2 started after browser $3,
+# if any.
 browser_again() {
     local again
-    again=$(pids_named dillo "$1")
-    [ -n "$again" ] && [ "$again" != "$2" ] && echo "$again"
+    again=$(pids_named "$1" "$2")
+    [ -n "$again" ] && [ "$again" != "$3" ] && echo "$again"
     return 0
 }
 # Whether a watchdog runs with browser $1 as its browser (second argument).
@@ -85,13 +67,6 @@ watched() {
 }
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
 size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
-status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
-meminfo_kib() { awk -v k="$1:" '$1 == k { print $2 }' /proc/meminfo; }
-# RAM plus the first swap area of /proc/swaps in KiB: the total the
-# watchdog counts against.
-ram_and_swap_kib() {
-    echo $(($(meminfo_kib MemTotal) + $(awk 'NR == 2 { s = $3 } END { print s + 0 }' /proc/swaps)))
-}
 
 # Starts Xvfb on :0 (it writes /tmp/.X0-lock, as a device's server does);
 # its pid is x_pid.

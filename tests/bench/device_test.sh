@@ -19,7 +19,7 @@ failures=0
 results() {
     local d=$work/$1
     mkdir -p "$d"
-    printf '%s\n' arm=reserve=40 page=big device=64+64 rest_x_rss=10000 rest_avail=35000 \
+    printf '%s\n' arm=reserve=40 page=big device=64+64 browser_name=dillo rest_x_rss=10000 rest_avail=35000 \
         browser_pid=150 browser_start_ms=7000 end=browser-ended end_ms=60000 x_alive=yes \
         done=1 >"$d/events"
     echo 'Browser controller: x_pid=120, moz_pid=150, total_memory=115024, memory_diff=40960' \
@@ -105,6 +105,14 @@ check empty "heartbeat_max_ms=- x_rtt_max_ms=- x_rss_min_pct=- reserve_mib=-"
 signal browser-watchdo 29.000000 23 151 | results other-pid
 check other-pid "acted_s=- stopped_by=none recovered_s=-"
 
+# The browser is the trial's setting, known to the trace by the name the
+# kernel keeps (15 characters): a signal to the same pid under another
+# name is not one to the browser.
+{ signal earlyoom 20.000000 15 150 dillo; signal browser-watchdo 29.000000 23 150 netsurf-gtk-bro; } |
+    results named
+sed -i 's/^browser_name=.*/browser_name=netsurf-gtk-browser/' "$work/named/events"
+check named "acted_s=22.0 stopped_by=watchdog"
+
 # An arm that failed, or whose guest never finished, gives no line.
 results failed </dev/null
 echo failed=1 >>"$work/failed/events"
@@ -119,7 +127,14 @@ else
     echo "FAIL overflow: a trace that lost events gave a line or no reason: $err"
     failures=$((failures + 1))
 fi
-for name in failed unfinished overflow; do
+# Results that do not name their browser cannot say what was done to it.
+signal browser-watchdo 29.000000 23 150 | results nameless
+sed -i '/^browser_name=/d' "$work/nameless/events"
+if err=$("$summary" "$work/nameless" 2>&1 >/dev/null) || [[ $err != *"no browser_name"* ]]; then
+    echo "FAIL nameless: results with no browser gave a line or no reason: $err"
+    failures=$((failures + 1))
+fi
+for name in failed unfinished overflow nameless; do
     if out=$("$summary" "$work/$name" 2>/dev/null) || [ -n "$out" ]; then
         echo "FAIL $name: gave '$out'"
         failures=$((failures + 1))
@@ -233,6 +248,7 @@ DEVICES=64 unknown device '64'
 DEVICES=64+x32 unknown device '64+x32'
 ARMS=headroom= unknown arm 'headroom='
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
+BROWSER=/usr/bin/dillo unknown browser '/usr/bin/dillo'
 SETTINGS
 
 # A guest that prints nothing, or fails while it boots (a kernel panic, an
@@ -264,6 +280,48 @@ for failure in "Kernel panic - not syncing: Incorrect memory mapping !!!" \
         echo "FAIL silent boot, then '$failure': $(cat "$work/boots" 2>/dev/null) boots, console '$boot_out'"
         failures=$((failures + 1))
     fi
+done
+
+# The /proc facts the trial reads on the host and in the guest
+# (scripts/proc.sh), under every shell at hand that runs them: a process
+# whose name holds a space and ")" and is longer than the kernel keeps,
+# stopped, found by its name among this shell's children only, then gone.
+proc_lib=$1/../scripts/proc.sh
+name="x) y-a-very-long-name"
+ln -s "$(command -v sleep)" "$work/$name"
+"$work/$name" 600 &
+named=$!
+# Stopped once it runs under its name, not while it is still this shell's fork.
+for _ in $(seq 100); do
+    [ "$(ps -o comm= -p "$named")" = "${name:0:15}" ] && break
+    sleep 0.1
+done
+kill -STOP "$named"
+for _ in $(seq 100); do
+    [ "$(ps -o stat= -p "$named" | cut -c1)" = T ] && break
+    sleep 0.1
+done
+# RAM as free(1) gives it, and the first swap area as swapon(8) lists them.
+first_swap=$(PATH=$PATH:/sbin:/usr/sbin swapon --show=SIZE --bytes --noheadings | head -n1)
+ram_swap=$(($(free -k | awk '$1 == "Mem:" { print $2 }') + ${first_swap:-0} / 1024))
+for sh in bash dash "busybox sh"; do
+    command -v "${sh%% *}" >/dev/null || { echo "device trial: /proc facts not checked under $sh"; continue; }
+    # shellcheck disable=SC2016 # the inner shell expands its own arguments
+    fact() { $sh -c '. "$1"; shift; "$@"' _ "$proc_lib" "$@" 2>&1; }
+    for got in "process_state $named = T" "pids_named '$name' $$ = $named" \
+        "pids_named '$name' 1 = " "comm_name browser-watchdog = browser-watchdo" \
+        "ram_and_swap_kib = $ram_swap"; do
+        eval "set -- ${got% = *}"
+        [ "$(fact "$@")" = "${got##* = }" ] && continue
+        echo "FAIL $sh: $* gives '$(fact "$@")', not '${got##* = }'"
+        failures=$((failures + 1))
+    done
+done
+# Reaped: bash's word of the kill goes with the wait's errors.
+{ kill -9 "$named"; wait "$named"; } 2>/dev/null || true
+for sh in bash dash "busybox sh"; do
+    command -v "${sh%% *}" >/dev/null || continue
+    [ "$(fact process_state "$named")" = gone ] || { echo "FAIL $sh: process $named is not gone"; failures=$((failures + 1)); }
 done
 
 [ "$failures" -eq 0 ] || exit 1

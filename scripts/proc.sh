@@ -1,0 +1,61 @@
+# shellcheck shell=sh
+# The small facts the scripts read off /proc, each read here once: a
+# process's state and the fields of its stat, the pids of the processes of
+# a name, the name the kernel gives a process, a figure of /proc/meminfo or
+# of a process's status, and RAM plus swap as the watchdog counts it.
+#
+# POSIX sh: sourced by the host's scripts (through scripts/common.sh) and
+# by the emulated device's busybox sh (through scripts/guest/lib.sh, from
+# /opt/watchdog/proc.sh). It defines functions only; their scratch
+# variables start with _proc_, as sh has no local ones.
+
+# The name the kernel gives a process run as $1: it keeps 15 characters
+# (16 bytes with the terminator), so browser-watchdog is "browser-watchdo"
+# in /proc/PID/stat and in the kernel's trace.
+comm_name() { printf '%.15s\n' "$1"; }
+
+# Reads the stat of process $1 into proc_stat: its fields from the state
+# on, so that field N as proc(5) numbers them is word N - 2 (1: the state,
+# 2: the parent, 12 and 13: user and system time, 20: the start in clock
+# ticks). The name before them is in parentheses and may hold spaces and
+# ")": the fields start after its last ") ". Fails when the process has
+# no /proc entry.
+read_proc_stat() {
+    read -r proc_stat 2>/dev/null <"/proc/$1/stat" || return 1
+    proc_stat=${proc_stat##*) }
+}
+
+# The one-letter state of process $1 (R, S, T for stopped, Z...), or
+# "gone" when it has no /proc entry.
+process_state() {
+    read_proc_stat "$1" || { echo gone; return; }
+    echo "${proc_stat%% *}"
+}
+
+# The pids of the processes named $1 (children of $2 only, if given), one
+# a line; the name is compared as the kernel keeps it (comm_name). The
+# device's busybox has no pgrep.
+pids_named() {
+    set -- "$(comm_name "$1")" "${2:-}"
+    for _proc_file in /proc/[0-9]*/stat; do
+        read -r _proc_line 2>/dev/null <"$_proc_file" || continue
+        case $_proc_line in *" ($1) "*) ;; *) continue ;; esac
+        # shellcheck disable=SC2086 # the fields of stat, one word each
+        set -- "$1" "$2" ${_proc_line##*) }
+        [ -z "$2" ] || [ "$4" = "$2" ] && echo "${_proc_line%% *}"
+        set -- "$1" "$2"
+    done
+}
+
+# The figure $1 of /proc/meminfo (MemTotal, MemAvailable...), in KiB.
+meminfo_kib() { awk -v k="$1:" '$1 == k { print $2 }' /proc/meminfo; }
+
+# The figure $2 of process $1's status (VmRSS, VmSize...), in KiB.
+status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
+
+# RAM plus the first swap area of /proc/swaps in KiB: the total the
+# watchdog counts against (a second swap area is not in it).
+ram_and_swap_kib() {
+    _proc_swap=$(awk 'NR == 2 { print $3; exit }' /proc/swaps 2>/dev/null) || true
+    echo $(($(meminfo_kib MemTotal) + ${_proc_swap:-0}))
+}
