@@ -8,16 +8,5 @@ Reading read_ram_size(int proc)
     first_line(buf);
 
     // "MemTotal:" blanks value " kB": neither label nor unit is compared.
-    char *label_end = find_space(buf);
-    if (label_end == nullptr)
-        return failure(mem_parse_error);
-    char *value = skip_spaces(label_end);
-    char *value_end = find_space(value);
-    std::uint32_t kib = 0;
-    if (value_end == nullptr)
-        return failure(mem_parse_error);
-    *value_end = '\0';
-    if (!parse_number(value, kib))
-        return failure(mem_parse_error);
-    return figure(kib);
+    return cut_number(next_field(buf), mem_parse_error);
 }

@@ -11,14 +11,7 @@ Reading read_process_pages(int dir)
     if (const char *error = read_text(dir, statm_file, buf, sizeof buf))
         return failure(error);
     first_line(buf);
-    char *blank = find_space(buf);
-    std::uint32_t pages = 0;
-    if (blank == nullptr)
-        return failure(statm_parse_error);
-    *blank = '\0';
-    if (!parse_number(buf, pages))
-        return failure(statm_parse_error);
-    return figure(pages);
+    return cut_number(buf, statm_parse_error);
 }
 
 Reading read_process_resident(int dir)

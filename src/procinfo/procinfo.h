@@ -81,6 +81,16 @@ char *skip_spaces(char *text);
 // above 4294967295.
 bool parse_number(const char *text, std::uint32_t &value);
 
+// The start of the field after the one that begins at text: past its
+// blank (find_space) and the blanks after it; nullptr when text is nullptr
+// or has no blank.
+char *next_field(char *text);
+
+// The number of the field that begins at text, cut at its blank
+// (find_space) in place; parse_error when text is nullptr, has no blank,
+// or holds a value beyond 32 bits.
+Reading cut_number(char *text, const char *parse_error);
+
 // Reads the file name, relative to dir, into buffer of size bytes in one
 // read(2) and terminates it. Returns the bytes read, or one of these.
 constexpr long cannot_open = -1;

@@ -49,3 +49,19 @@ bool parse_number(const char *text, std::uint32_t &value)
     value = static_cast<std::uint32_t>(converted);
     return true;
 }
+
+char *next_field(char *text)
+{
+    char *blank = text != nullptr ? find_space(text) : nullptr;
+    return blank != nullptr ? skip_spaces(blank) : nullptr;
+}
+
+Reading cut_number(char *text, const char *parse_error)
+{
+    char *blank = text != nullptr ? find_space(text) : nullptr;
+    if (blank == nullptr)
+        return failure(parse_error);
+    *blank = '\0';
+    std::uint32_t value = 0;
+    return parse_number(text, value) ? figure(value) : failure(parse_error);
+}

@@ -20,16 +20,5 @@ Reading read_swap_size(int proc)
     first_line(area);
 
     // Name (space padded), type (tab ended), size (tab ended).
-    char *blank = find_space(area);
-    char *type = blank != nullptr ? skip_spaces(blank) : nullptr;
-    blank = type != nullptr ? find_space(type) : nullptr;
-    char *size = blank != nullptr ? skip_spaces(blank) : nullptr;
-    blank = size != nullptr ? find_space(size) : nullptr;
-    std::uint32_t kib = 0;
-    if (blank == nullptr)
-        return failure(swap_parse_error);
-    *blank = '\0';
-    if (!parse_number(size, kib))
-        return failure(swap_parse_error);
-    return figure(kib);
+    return cut_number(next_field(next_field(area)), swap_parse_error);
 }
