@@ -17,16 +17,31 @@ void choose_period(const char *value)
         do_error(invalid_usage_error);
 }
 
+namespace {
+
+// What is remembered of a growth after elapsed_ms without a faster one:
+// halved for every check_period, and in between less by a straight line,
+// which never forgets faster than halving would.
+std::uint64_t forget(std::uint64_t fastest, std::uint64_t elapsed_ms)
+{
+    const std::uint64_t halvings = elapsed_ms / check_period;
+    if (halvings >= 64)
+        return 0;
+    fastest >>= halvings;
+    const std::uint64_t rest = elapsed_ms % check_period;
+    return fastest - fastest * rest / (2 * check_period);
+}
+
+} // namespace
+
 guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::int64_t now_ms)
 {
     if (seen.ms >= 0 && now_ms > seen.ms) {
+        const auto elapsed_ms = static_cast<std::uint64_t>(now_ms - seen.ms);
         const std::uint64_t rate =
-            memory > seen.memory
-                ? (memory - seen.memory) * 1000 / static_cast<std::uint64_t>(now_ms - seen.ms)
-                : 0;
-        // A burst is remembered while it lasts, and forgotten in halves.
-        const std::uint64_t halved = seen.fastest / 2;
-        seen.fastest = rate >= seen.fastest ? rate : (rate > halved ? rate : halved);
+            memory > seen.memory ? (memory - seen.memory) * 1000 / elapsed_ms : 0;
+        const std::uint64_t kept = forget(seen.fastest, elapsed_ms);
+        seen.fastest = rate > kept ? rate : kept;
     }
     seen.memory = memory;
     seen.ms = now_ms;

@@ -117,10 +117,12 @@ struct Growth {
 constexpr Growth nothing_seen{0, -1, 0};
 
 // The ms until the next check after one made at now_ms that found the count
-// at memory, below limit; records that check in seen. A growth faster than
-// the one remembered replaces it; a check that grew slower halves it, but
-// not below that check's own growth, so that a burst is forgotten within a
-// few checks of quiet while a steady growth is kept.
+// at memory, below limit; records that check in seen. A growth between two
+// checks faster than what is remembered replaces it; otherwise what is
+// remembered fades with time, halving every check_period, but never below
+// that check's own growth: a burst is forgotten within seconds of quiet,
+// far from the limit, while a pause of a second near it, or a steady
+// growth, is not.
 guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::int64_t now_ms);
 
 // --- The check (check.cpp) -------------------------------------------------

@@ -26,11 +26,14 @@ TEST(Period, OneCaseARow)
         // 10240 KiB/s, 11264 KiB from the limit plus the overshoot.
         {"fast growth near the limit", {79520, 0, 0}, 89760, 1000, 1100, 10240},
         {"so near the limit that the floor holds", {99000, 0, 0}, 99990, 10, 100, 99000},
+        // What is kept of 1000 after 1 s is 834: 10000 replaces it.
         {"a growth faster than remembered replaces it", {80000, 0, 1000}, 90000, 1000, 1102,
          10000},
-        {"quiet halves what is remembered", {90000, 0, 8000}, 90000, 1000, 2756, 4000},
-        {"a slower growth above the half is kept", {90000, 0, 8000}, 96000, 1000, 837, 6000},
-        {"a shrinking count is quiet", {95000, 0, 8000}, 90000, 1000, 2756, 4000},
+        {"3 s of quiet halve what is remembered", {90000, 0, 8000}, 90000, 3000, 2756, 4000},
+        {"1 s of quiet takes a sixth", {90000, 0, 6000}, 90000, 1000, 2204, 5000},
+        {"a growth above what is kept replaces it", {80000, 0, 8000}, 95000, 3000, 1204, 5000},
+        {"a shrinking count is quiet", {95000, 0, 8000}, 90000, 3000, 2756, 4000},
+        {"a long quiet forgets it all", {90000, 0, 8000}, 90000, 300000, 3000, 0},
         {"no time between two checks: nothing learnt", {90000, 1000, 8000}, 95000, 1000, 753,
          8000},
         {"at the limit: the overshoot alone", {97952, 0, 2048}, limit, 1000, 500, 2048},
@@ -67,6 +70,22 @@ TEST(Period, ABurstIsForgottenWithinThirtySecondsOfQuiet)
         period = next_period(seen, rest, limit, now);
         EXPECT_EQ(period, static_cast<guint>(check_period));
     }
+}
+
+// A pause near the limit, as a browser's between two parts of a page, does
+// not forget the growth: the checks stay close.
+TEST(Period, APauseNearTheLimitKeepsTheChecksClose)
+{
+    Growth seen = {limit - 2048 - 10240, 0, 0};
+    std::int64_t now = 1000;
+    guint period = next_period(seen, limit - 2048, limit, now);
+    EXPECT_EQ(period, 300u);
+    const std::int64_t quiet_from = now;
+    while (now - quiet_from < 1000) {
+        now += period;
+        period = next_period(seen, limit - 2048, limit, now);
+    }
+    EXPECT_LT(period, 500u);
 }
 
 // A steady growth is not forgotten: the period keeps shortening as the
