@@ -19,6 +19,7 @@ string(REPLACE "]" "<RB>" news "${news}")
 string(REPLACE ";" "<SC>" news "${news}")
 string(REPLACE "\n" ";" lines "${news}")
 set(text "")
+set(day "")
 set(entry_open FALSE)
 set(trailer "")
 
@@ -32,8 +33,16 @@ endmacro()
 foreach(line IN LISTS lines)
   if(line MATCHES "^## ([0-9][0-9.]*) \\(([0-9]+-[0-9]+-[0-9]+)\\)$")
     set(version ${CMAKE_MATCH_1})
-    # Noon UTC: the day stays the day written, whatever the zone.
-    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00 UTC"
+    # Noon UTC: the day stays the day written, whatever the zone. Versions
+    # of one day come a minute apart, the newest first, so that every entry
+    # is later than the one below it.
+    if(CMAKE_MATCH_2 STREQUAL day)
+      math(EXPR same_day "${same_day} + 1")
+    else()
+      set(day ${CMAKE_MATCH_2})
+      set(same_day 0)
+    endif()
+    execute_process(COMMAND date -u -R -d "${day} 12:00 UTC ${same_day} minutes ago"
       OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
