@@ -34,7 +34,8 @@ gboolean check_memory(gpointer)
         // Read below the limit, the held browser may run.
         if (browser_held) {
             browser_held = false;
-            signal_process(moz_pid, moz_dir, SIGCONT);
+            if (!signal_process(moz_pid, moz_dir, SIGCONT))
+                do_error(held_release_error);
         }
         if (!period_adaptive)
             return TRUE;

@@ -1,5 +1,4 @@
 // Signalling a watched process, one log line per signal.
-#include <cerrno>
 #include <csignal>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -13,19 +12,20 @@ bool send_signal(int pid, int dir, int sig)
 #ifdef SYS_pidfd_send_signal
     if (syscall(SYS_pidfd_send_signal, dir, sig, nullptr, 0) == 0)
         return true;
-    if (errno != ENOSYS)
-        return false;
 #endif
-    // A kernel before 5.1: kill() by pid, and only while the handle still
-    // names a live process. A pid reused between the two calls is the one
-    // case this cannot rule out.
+    // Refused: a kernel before 5.1 lacks the call, and a policy may forbid
+    // it. kill() by pid, and only while the handle still names a live
+    // process; a pid reused between the two calls is the one case this
+    // cannot rule out.
     return pid > 0 && process_alive(dir) && kill(pid, sig) == 0;
 }
 
 } // namespace
 
-void signal_process(int pid, int dir, int sig)
+bool signal_process(int pid, int dir, int sig)
 {
     g_print("%ssignalling process %d (%d)... ", prefix, pid, sig);
-    g_print(send_signal(pid, dir, sig) ? "ok\n" : "failed\n");
+    const bool sent = send_signal(pid, dir, sig);
+    g_print(sent ? "ok\n" : "failed\n");
+    return sent;
 }

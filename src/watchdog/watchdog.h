@@ -132,8 +132,10 @@ guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::
 // was started stopped and is held so until the first check, made at once,
 // finds the two processes below the limit and continues it (SIGCONT). A
 // first check at or above the limit leaves it stopped and shows the dialog.
-// True until that release.
+// A release that cannot be sent is fatal (held_release_error): the browser
+// is never left held by a watchdog that goes on. True until that release.
 extern bool browser_held;
+inline constexpr const char *held_release_error = "cannot release the held browser";
 void choose_start(const char *value);
 
 // Timer callback: compares the chosen count with total_memory. Below the
@@ -158,11 +160,13 @@ bool process_alive(int dir);
 int open_pidfd(int pid, int dir);
 
 // Sends sig to the process held by dir and logs "<prefix>signalling
-// process PID (SIG)... " then "ok" or "failed" on the same line. Through
-// pidfd_send_signal, so a process that has ended is never mistaken for
-// one that took its pid; kill() only where the kernel lacks that call, and
-// never to a pid of 0 or below (kill would reach a process group).
-void signal_process(int pid, int dir, int sig);
+// process PID (SIG)... " then "ok" or "failed" on the same line; true when
+// it was sent. Through pidfd_send_signal, so a process that has ended is
+// never mistaken for one that took its pid; kill() only where that call is
+// refused (a kernel that lacks it, a policy that forbids it), while dir
+// still names a live process, and never to a pid of 0 or below (kill
+// would reach a process group).
+bool signal_process(int pid, int dir, int sig);
 
 // --- The freeze (freeze.cpp, guard.cpp) ------------------------------------
 

@@ -3,13 +3,18 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sstream>
 #include <sched.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -99,6 +104,31 @@ bool try_reap(Watchdog &w)
     return w.ended;
 }
 
+// A seccomp filter that answers each refused call with its errno and lets
+// every other through. Built before the fork, installed in the child.
+std::vector<sock_filter> refusal_filter(const std::vector<Refusal> &refused)
+{
+    std::vector<sock_filter> filter;
+    filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
+    for (const Refusal &r : refused) {
+        filter.push_back(
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(r.number), 0, 1));
+        filter.push_back(BPF_STMT(BPF_RET | BPF_K,
+                                  SECCOMP_RET_ERRNO | (static_cast<__u32>(r.error) & 0xffff)));
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    return filter;
+}
+
+bool install_filter(std::vector<sock_filter> &filter)
+{
+    if (filter.size() <= 2)
+        return true;
+    sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 } // namespace
 
 Watchdog::~Watchdog()
@@ -147,6 +177,24 @@ bool can_mount()
     return known == 1;
 }
 
+bool can_refuse()
+{
+    static int known = -1;
+    if (known >= 0)
+        return known == 1;
+    std::vector<sock_filter> filter = refusal_filter({{SYS_getppid, EDOM}});
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool refused =
+            install_filter(filter) && syscall(SYS_getppid) == -1 && errno == EDOM;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    known = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
+    return known == 1;
+}
+
 std::vector<std::string> target_command(const std::string &binary)
 {
     std::vector<std::string> args;
@@ -166,6 +214,8 @@ void start(Watchdog &w, const Options &options)
         target_command(options.binary.empty() ? watchdog_binary() : options.binary);
     args.insert(args.end(), options.args.begin(), options.args.end());
     std::vector<char *> argv = argv_of(args);
+
+    std::vector<sock_filter> filter = refusal_filter(options.refused);
 
     char err_name[] = "/tmp/watchdog-err-XXXXXX";
     const int err_fd = mkstemp(err_name);
@@ -198,6 +248,8 @@ void start(Watchdog &w, const Options &options)
                 setuid(65534) != 0)
                 _exit(126);
         }
+        if (!install_filter(filter))
+            _exit(126);
         execvp(argv[0], argv.data());
         _exit(127);
     }

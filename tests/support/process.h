@@ -14,6 +14,14 @@ struct Mount {
     std::string target;
 };
 
+// A system call refused to the watchdog's process (a seccomp filter): its
+// number on this machine (SYS_...) and the errno it answers with, as a
+// kernel without the call (ENOSYS) or a policy that forbids it (EPERM).
+struct Refusal {
+    long number;
+    int error;
+};
+
 struct Options {
     std::vector<std::string> args;  // after the program name
     std::vector<Mount> mounts;      // needs root: see can_mount()
@@ -22,6 +30,7 @@ struct Options {
     std::string display_name;       // non-empty: DISPLAY for it alone
     std::string binary;             // empty: the binary under test
     std::vector<std::pair<std::string, std::string>> env;  // set for it alone
+    std::vector<Refusal> refused;   // needs seccomp: see can_refuse()
 };
 
 // A running or ended watchdog and everything it wrote.
@@ -51,6 +60,15 @@ bool can_mount();
 #define REQUIRE_MOUNTS()                                                       \
     if (!::support::can_mount())                                               \
     GTEST_SKIP() << "needs root and mount namespaces to lay files over /proc"
+
+// Whether a started watchdog's system calls can be refused: not where the
+// tests run under an emulator, which turns seccomp filters away.
+bool can_refuse();
+
+// Skips the test where system calls cannot be refused.
+#define REQUIRE_REFUSALS()                                                     \
+    if (!::support::can_refuse())                                              \
+    GTEST_SKIP() << "needs seccomp filters, which an emulator turns away"
 
 // Starts the watchdog; its output is collected by the calls below.
 void start(Watchdog &w, const Options &options);

@@ -1,8 +1,10 @@
 // The real binary watching real processes on a real X server: the check,
 // the dialog, the answer, the signals.
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -342,6 +344,71 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(HeldCase{"BelowTheLimitReleased", 1000, true},
                     HeldCase{"AtTheLimitNeverReleased", support::limit_pages() - 1000, false}),
     [](const testing::TestParamInfo<HeldCase> &info) { return info.param.name; });
+
+// A signal the kernel refuses through the pidfd, for want of the call
+// (ENOSYS, before Linux 5.1) or by a policy (EPERM), is sent again with
+// kill() to the same live process: the held browser is released, and the
+// reaction stops and ends it as usual. Where kill() is refused too, the
+// watchdog does not go on with its browser held: it ends with status 1,
+// for its session to end the browser.
+struct RefusedCase {
+    const char *name;
+    std::vector<support::Refusal> refused;
+    bool released;
+};
+
+void PrintTo(const RefusedCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RefusedRelease : public testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedRelease, SentAgainWithKillOrTheWatchdogEnds)
+{
+    REQUIRE_MOUNTS();
+    REQUIRE_REFUSALS();
+    const RefusedCase &c = GetParam();
+    Scene s(1000, 1000);
+    ASSERT_EQ(kill(s.browser.pid, SIGSTOP), 0);
+    ASSERT_EQ(support::await_state(s.browser.pid, 'T', 5), 'T');
+    s.options.env = {{"BROWSER_WATCHDOG_START", "held"}};
+    s.options.refused = c.refused;
+    support::start(s.w, s.options);
+    ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log << s.w.err();
+
+    if (!c.released) {
+        ASSERT_TRUE(support::wait_end(s.w, period / 2)) << s.w.log;
+        EXPECT_EQ(support::exit_code(s.w), 1);
+        EXPECT_EQ(s.w.log, s.startup() + s.signalled(SIGCONT, "failed") +
+                               support::fatal_line("cannot release the held browser"));
+        // Still held, never run: the session ends it.
+        EXPECT_EQ(support::process_state(s.browser.pid), 'T');
+        s.expect_x_untouched();
+        return;
+    }
+    ASSERT_TRUE(support::wait_for(s.w, s.signalled(SIGCONT, "ok"), period / 2)) << s.w.log;
+    EXPECT_EQ(support::await_state(s.browser.pid, 'S', 2), 'S');
+    s.dir.write("browser.statm", statm(support::limit_pages() - 1000));
+    ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 1)) << s.w.log;
+    EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
+    ASSERT_EQ(s.answer(), 0) << s.w.log;
+    EXPECT_EQ(s.w.log, s.startup() + s.signalled(SIGCONT, "ok") +
+                           s.fired(1000, support::limit_pages() - 1000, "ok") +
+                           s.answered("ok"));
+    const int status = s.browser.reap(2);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    s.expect_x_untouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedRelease,
+    testing::Values(
+        RefusedCase{"KernelWithoutPidfdSignal", {{SYS_pidfd_send_signal, ENOSYS}}, true},
+        RefusedCase{"PidfdSignalForbidden", {{SYS_pidfd_send_signal, EPERM}}, true},
+        RefusedCase{"EverySignalForbidden",
+                    {{SYS_pidfd_send_signal, EPERM}, {SYS_kill, EPERM}}, false}),
+    [](const testing::TestParamInfo<RefusedCase> &info) { return info.param.name; });
 
 // What the device has left: free RAM, the file pages, reclaimable kernel
 // memory and what is free of the first swap area, against the reserve.
