@@ -25,22 +25,23 @@ extern char buf[buf_size];
 constexpr std::size_t file_buf_size = 4096;
 extern char file_buf[file_buf_size];
 
-// Message catalogue: the fixed texts of what failed. The statm and status
-// texts never carry a process id.
-inline constexpr const char *statm_parse_error = "cannot parse /proc/.../statm";
-inline constexpr const char *statm_read_error = "cannot read /proc/.../statm";
-inline constexpr const char *statm_open_error = "cannot open /proc/.../statm";
-inline constexpr const char *mem_parse_error = "cannot parse /proc/meminfo";
-inline constexpr const char *mem_read_error = "cannot read /proc/meminfo";
-inline constexpr const char *mem_open_error = "cannot open /proc/meminfo";
-inline constexpr const char *swap_parse_error = "cannot parse /proc/swaps";
-inline constexpr const char *swap_read_error = "cannot read /proc/swaps";
-inline constexpr const char *swap_open_error = "cannot open /proc/swaps";
-inline constexpr const char *status_parse_error = "cannot parse /proc/.../status";
-inline constexpr const char *status_read_error = "cannot read /proc/.../status";
-inline constexpr const char *status_open_error = "cannot open /proc/.../status";
-inline constexpr const char *invalid_usage_error = "invalid usage";
-inline constexpr const char *invalid_mem_config = "invalid memory configuration";
+// Message catalogue: the fixed texts of what failed, each one object, so
+// that a failure can be told by its pointer. The statm and status texts
+// never carry a process id.
+extern const char statm_parse_error[];
+extern const char statm_read_error[];
+extern const char statm_open_error[];
+extern const char mem_parse_error[];
+extern const char mem_read_error[];
+extern const char mem_open_error[];
+extern const char swap_parse_error[];
+extern const char swap_read_error[];
+extern const char swap_open_error[];
+extern const char status_parse_error[];
+extern const char status_read_error[];
+extern const char status_open_error[];
+extern const char invalid_usage_error[];
+extern const char invalid_mem_config[];
 
 // A /proc file and the messages of what can go wrong with it.
 struct ProcFile {

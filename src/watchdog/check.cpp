@@ -6,6 +6,7 @@
 #include "watchdog/watchdog.h"
 
 bool browser_held;
+const char held_release_error[] = "cannot release the held browser";
 
 namespace {
 

@@ -4,6 +4,8 @@
 
 #include "watchdog/watchdog.h"
 
+const char prefix[] = "Browser controller: ";
+
 void do_error(const char *message)
 {
     g_print("%sfatal error (%s), exiting...\n", prefix, message);

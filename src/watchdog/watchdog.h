@@ -11,7 +11,7 @@
 #include "procinfo/procinfo.h"
 
 // Log prefix that begins every line the program writes.
-inline constexpr const char *prefix = "Browser controller: ";
+extern const char prefix[];
 
 // The fatal path: writes "<prefix>fatal error (<message>), exiting...\n"
 // and ends the process with status 1. Nothing is unwound or closed.
@@ -135,7 +135,7 @@ guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::
 // A release that cannot be sent is fatal (held_release_error): the browser
 // is never left held by a watchdog that goes on. True until that release.
 extern bool browser_held;
-inline constexpr const char *held_release_error = "cannot release the held browser";
+extern const char held_release_error[];
 void choose_start(const char *value);
 
 // Timer callback: compares the chosen count with total_memory. Below the
