@@ -19,17 +19,17 @@ void choose_period(const char *value)
 
 namespace {
 
-// What is remembered of a growth after elapsed_ms without a faster one:
-// halved for every check_period, and in between less by a straight line,
-// which never forgets faster than halving would.
+// What is remembered of a growth after elapsed_ms of quiet:
+// halved for every growth_half_life_ms, and in between less by a straight
+// line, which never forgets faster than halving would.
 std::uint64_t forget(std::uint64_t fastest, std::uint64_t elapsed_ms)
 {
-    const std::uint64_t halvings = elapsed_ms / check_period;
+    const std::uint64_t halvings = elapsed_ms / growth_half_life_ms;
     if (halvings >= 64)
         return 0;
     fastest >>= halvings;
-    const std::uint64_t rest = elapsed_ms % check_period;
-    return fastest - fastest * rest / (2 * check_period);
+    const std::uint64_t rest = elapsed_ms % growth_half_life_ms;
+    return fastest - fastest * rest / (2 * growth_half_life_ms);
 }
 
 } // namespace
@@ -40,8 +40,10 @@ guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::
         const auto elapsed_ms = static_cast<std::uint64_t>(now_ms - seen.ms);
         const std::uint64_t rate =
             memory > seen.memory ? (memory - seen.memory) * 1000 / elapsed_ms : 0;
-        const std::uint64_t kept = forget(seen.fastest, elapsed_ms);
-        seen.fastest = rate > kept ? rate : kept;
+        if (rate > seen.fastest)
+            seen.fastest = rate;
+        else if (rate < seen.fastest / quiet_fraction)
+            seen.fastest = forget(seen.fastest, elapsed_ms);
     }
     seen.memory = memory;
     seen.ms = now_ms;

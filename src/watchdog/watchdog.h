@@ -99,6 +99,13 @@ extern std::uint64_t page_kib;
 constexpr int check_period = 3000;
 constexpr int check_period_min = 100;
 constexpr std::uint64_t overshoot_kib = 1024;
+// How long the fastest growth seen takes to fade to half while the count is
+// quiet (grows at less than a sixteenth of it): long beside the pauses of a
+// browser between two parts of a page, short beside a device at rest. While
+// the count still grows, even slowly, nothing fades: a browser that burst
+// once may burst again near the limit.
+constexpr std::uint64_t growth_half_life_ms = 10000;
+constexpr std::uint64_t quiet_fraction = 16;
 
 // Whether the period shortens near the limit, chosen once from
 // BROWSER_WATCHDOG_PERIOD: unset, empty or "fixed", every check_period ms;
@@ -118,11 +125,11 @@ constexpr Growth nothing_seen{0, -1, 0};
 
 // The ms until the next check after one made at now_ms that found the count
 // at memory, below limit; records that check in seen. A growth between two
-// checks faster than what is remembered replaces it; otherwise what is
-// remembered fades with time, halving every check_period, but never below
-// that check's own growth: a burst is forgotten within seconds of quiet,
-// far from the limit, while a pause of a second near it, or a steady
-// growth, is not.
+// checks faster than what is remembered replaces it; a quiet check lets
+// what is remembered fade, halving every growth_half_life_ms; any other
+// keeps it. So a burst is forgotten within seconds of rest far from the
+// limit, while near it a pause of a few seconds, or a browser that still
+// grows, keeps the checks close.
 guint next_period(Growth &seen, std::uint64_t memory, std::uint64_t limit, std::int64_t now_ms);
 
 // --- The check (check.cpp) -------------------------------------------------

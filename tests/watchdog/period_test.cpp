@@ -26,13 +26,14 @@ TEST(Period, OneCaseARow)
         // 10240 KiB/s, 11264 KiB from the limit plus the overshoot.
         {"fast growth near the limit", {79520, 0, 0}, 89760, 1000, 1100, 10240},
         {"so near the limit that the floor holds", {99000, 0, 0}, 99990, 10, 100, 99000},
-        // What is kept of 1000 after 1 s is 834: 10000 replaces it.
         {"a growth faster than remembered replaces it", {80000, 0, 1000}, 90000, 1000, 1102,
          10000},
-        {"3 s of quiet halve what is remembered", {90000, 0, 8000}, 90000, 3000, 2756, 4000},
-        {"1 s of quiet takes a sixth", {90000, 0, 6000}, 90000, 1000, 2204, 5000},
-        {"a growth above what is kept replaces it", {80000, 0, 8000}, 95000, 3000, 1204, 5000},
-        {"a shrinking count is quiet", {95000, 0, 8000}, 90000, 3000, 2756, 4000},
+        {"a slower growth keeps it", {80000, 0, 8000}, 81000, 1000, 2503, 8000},
+        {"a growth under a sixteenth of it is quiet", {90000, 0, 16000}, 90500, 10000, 1315,
+         8000},
+        {"10 s of quiet halve what is remembered", {90000, 0, 8000}, 90000, 10000, 2756, 4000},
+        {"1 s of quiet takes a twentieth", {90000, 0, 6000}, 90000, 1000, 1934, 5700},
+        {"a shrinking count is quiet", {95000, 0, 8000}, 90000, 10000, 2756, 4000},
         {"a long quiet forgets it all", {90000, 0, 8000}, 90000, 300000, 3000, 0},
         {"no time between two checks: nothing learnt", {90000, 1000, 8000}, 95000, 1000, 753,
          8000},
@@ -73,7 +74,8 @@ TEST(Period, ABurstIsForgottenWithinThirtySecondsOfQuiet)
 }
 
 // A pause near the limit, as a browser's between two parts of a page, does
-// not forget the growth: the checks stay close.
+// not forget the growth: after 3 s the checks are still close, so that the
+// next part meets a short period.
 TEST(Period, APauseNearTheLimitKeepsTheChecksClose)
 {
     Growth seen = {limit - 2048 - 10240, 0, 0};
@@ -81,11 +83,38 @@ TEST(Period, APauseNearTheLimitKeepsTheChecksClose)
     guint period = next_period(seen, limit - 2048, limit, now);
     EXPECT_EQ(period, 300u);
     const std::int64_t quiet_from = now;
-    while (now - quiet_from < 1000) {
+    while (now - quiet_from < 3000) {
         now += period;
         period = next_period(seen, limit - 2048, limit, now);
     }
     EXPECT_LT(period, 500u);
+}
+
+// A burst far from the limit, then a slower climb towards it: the burst is
+// kept, so that a second one just below the limit meets short checks, as a
+// browser that burst once may burst again.
+TEST(Period, ABurstIsKeptWhileTheCountStillGrows)
+{
+    constexpr std::uint64_t device_limit = 200000;
+    Growth seen = nothing_seen;
+    std::uint64_t memory = device_limit - 150000;
+    std::int64_t now = 0;
+    next_period(seen, memory, device_limit, now);
+    now += 1000;
+    memory += 25600;  // 25 MiB in a second
+    guint period = next_period(seen, memory, device_limit, now);
+    int checks = 0;
+    while (memory + 2048 < device_limit) {
+        now += period;
+        memory += static_cast<std::uint64_t>(period) * 2600 / 1000;  // 2.6 MiB/s
+        period = next_period(seen, memory, device_limit, now);
+        ++checks;
+    }
+    EXPECT_GT(checks, 20);
+    EXPECT_EQ(seen.fastest, 25600u);
+    // About 2 MiB below: the burst would cross the limit and 1 MiB in
+    // about 120 ms.
+    EXPECT_LE(period, 130u);
 }
 
 // A steady growth is not forgotten: the period keeps shortening as the
