@@ -43,19 +43,17 @@ extern const char status_open_error[];
 extern const char invalid_usage_error[];
 extern const char invalid_mem_config[];
 
-// A /proc file and the messages of what can go wrong with it.
+// A /proc file and the messages of its opening and reading; what cannot
+// be taken apart, each reader says with the file's parse message.
 struct ProcFile {
-    const char *name;         // relative to the directory handle given
-    const char *open_error;   // cannot be opened (a process that is gone)
-    const char *read_error;   // cannot be read, or gives nothing
-    const char *parse_error;  // cannot be taken apart
+    const char *name;        // relative to the directory handle given
+    const char *open_error;  // cannot be opened (a process that is gone)
+    const char *read_error;  // cannot be read, or gives nothing
 };
-inline constexpr ProcFile meminfo_file{"meminfo", mem_open_error, mem_read_error, mem_parse_error};
-inline constexpr ProcFile swaps_file{"swaps", swap_open_error, swap_read_error, swap_parse_error};
-inline constexpr ProcFile statm_file{"statm", statm_open_error, statm_read_error,
-                                     statm_parse_error};
-inline constexpr ProcFile status_file{"status", status_open_error, status_read_error,
-                                      status_parse_error};
+inline constexpr ProcFile meminfo_file{"meminfo", mem_open_error, mem_read_error};
+inline constexpr ProcFile swaps_file{"swaps", swap_open_error, swap_read_error};
+inline constexpr ProcFile statm_file{"statm", statm_open_error, statm_read_error};
+inline constexpr ProcFile status_file{"status", status_open_error, status_read_error};
 
 // What a reader gives: a figure, or the message of what failed. A warning
 // is something to say about a figure that stands all the same.
