@@ -7,8 +7,8 @@
 namespace {
 
 // The figure of the value that begins at value and ends at the line's
-// first blank; false when the line has none, or the value is beyond 32
-// bits.
+// first blank: its leading digits, none giving 0. False when the line has
+// no blank, or the value is beyond 64 bits: a host's figures pass 2^32 KiB.
 bool line_value(const char *value, const char *end, std::uint64_t &kib)
 {
     while (value < end && (*value == ' ' || *value == '\t'))
@@ -18,9 +18,14 @@ bool line_value(const char *value, const char *end, std::uint64_t &kib)
         ++blank;
     if (blank == end)
         return false;
-    // The conversion stops at that blank at the latest.
-    std::uint32_t number = 0;
-    if (!parse_number(value, number))
+    std::uint64_t number = 0;
+    for (; value < blank && *value >= '0' && *value <= '9'; ++value) {
+        const auto digit = static_cast<std::uint64_t>(*value - '0');
+        if (number > (UINT64_MAX - digit) / 10)
+            return false;
+        number = number * 10 + digit;
+    }
+    if (number == field_missing)
         return false;
     kib = number;
     return true;

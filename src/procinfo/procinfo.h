@@ -121,12 +121,36 @@ Reading read_ram_size(int proc);
 // be read or taken apart is an error.
 Reading read_swap_size(int proc);
 
+// Whether the swap area named at the start of area is compressed swap in
+// RAM (a zram device).
+bool is_zram(const char *area);
+
+// Size in KiB of every swap area listed in swaps under proc, and of those
+// that are zram into zram_kib; 0 when none is. An unreadable file counts as
+// 0 with a warning, as read_swap_size; any area that cannot be taken apart
+// is an error.
+Reading read_swap_areas(int proc, std::uint64_t &zram_kib);
+
+// The watchdog takes a reserve only if it leaves a limit above this, KiB:
+// RAM plus swap must exceed the reserve by more.
+constexpr std::uint64_t limit_margin = 10240;
+
+// What filling compressed swap costs in RAM: a page swapped out to zram
+// still takes its compressed size, about half of it for a browser's pages
+// (lzo-rle and lz4 give 2:1 to 3:1 on them; the worse end is taken).
+constexpr std::uint64_t zram_ratio = 2;
+
 // What the device has left, in KiB, from meminfo under proc: MemFree,
 // Active(file), Inactive(file) and KReclaimable (SReclaimable before Linux
 // 4.20), which do not move with the kernel's watermarks, plus what is free
-// of the first swap area, of first_swap_kib KiB: SwapFree less the size of
-// any other areas, never more than the first area's size.
-Reading read_device_left(int proc, std::uint64_t first_swap_kib);
+// of every swap area (SwapFree). Free swap that may be zram, at most
+// zram_kib of it, counts only for the RAM filling it gives back: less
+// 1/zram_ratio of it, which the compressed pages take.
+Reading read_device_left(int proc, std::uint64_t zram_kib);
+
+// What is in use that the kernel cannot give back, in KiB, from meminfo
+// under proc: MemTotal less the RAM read_device_left counts as left.
+Reading read_in_use(int proc);
 
 // Total program size in pages of the process whose /proc directory is
 // dir: the first field of its statm.

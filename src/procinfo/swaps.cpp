@@ -22,3 +22,35 @@ Reading read_swap_size(int proc)
     // Name (space padded), type (tab ended), size (tab ended).
     return cut_number(next_field(next_field(area)), swap_parse_error);
 }
+
+bool is_zram(const char *area)
+{
+    return std::strncmp(area, "/dev/zram", 9) == 0;
+}
+
+Reading read_swap_areas(int proc, std::uint64_t &zram_kib)
+{
+    zram_kib = 0;
+    const long n = read_whole(proc, swaps_file.name, file_buf, sizeof file_buf);
+    if (n == cannot_open || n == cannot_read) {
+        Reading none = figure(0);
+        none.warning = n == cannot_open ? swap_open_error : swap_read_error;
+        return none;
+    }
+    char *line = std::strchr(file_buf, '\n');
+    std::uint64_t all = 0;
+    while (line != nullptr && line[1] != '\0') {
+        char *area = line + 1;
+        line = std::strchr(area, '\n');
+        if (line != nullptr)
+            *line = '\0';
+        const bool zram = is_zram(area);
+        const Reading size = cut_number(next_field(next_field(area)), swap_parse_error);
+        if (size.error != nullptr)
+            return size;
+        all += size.value;
+        if (zram)
+            zram_kib += size.value;
+    }
+    return figure(all);
+}

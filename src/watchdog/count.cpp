@@ -44,7 +44,7 @@ const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint6
         return error;
     if (const char *error = check_process(moz_dir))
         return error;
-    const Reading left = read_device_left(proc_dir, swap_size);
+    const Reading left = read_device_left(proc_dir, zram_size);
     if (left.error != nullptr)
         return left.error;
     memory = left.value < ram_and_swap ? ram_and_swap - left.value : 0;
@@ -52,14 +52,15 @@ const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint6
 }
 
 constexpr Count counts[] = {
-    {"size", measure_size, nullptr},
-    {"resident", measure_resident, nullptr},
-    {"headroom", measure_headroom, "resident"},
+    {"size", measure_size, nullptr, false},
+    {"resident", measure_resident, nullptr, false},
+    {"headroom", measure_headroom, "resident", true},
 };
 
 } // namespace
 
-const Count *count = &counts[0];
+const Count *const default_count = &counts[0];
+const Count *count = default_count;
 
 const Count *find_count(const char *name)
 {
@@ -72,7 +73,7 @@ const Count *find_count(const char *name)
 void choose_count(const char *value)
 {
     page_kib = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
-    count = find_count(value == nullptr || *value == '\0' ? counts[0].name : value);
+    count = value == nullptr || *value == '\0' ? default_count : find_count(value);
     if (count == nullptr)
         do_error(invalid_usage_error);
 }

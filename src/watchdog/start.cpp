@@ -11,6 +11,7 @@ int x_pid;
 int moz_pid;
 std::uint64_t memory_diff;
 std::uint64_t swap_size;
+std::uint64_t zram_size;
 std::uint64_t ram_and_swap;
 std::uint64_t total_memory;
 
@@ -57,7 +58,8 @@ void start(int &argc, char **&argv)
     gtk_init(&argc, &argv);
 
     const std::uint64_t ram = value_of(read_ram_size(proc_dir));
-    swap_size = value_of(read_swap_size(proc_dir));
+    swap_size = value_of(count->every_area ? read_swap_areas(proc_dir, zram_size)
+                                           : read_swap_size(proc_dir));
     ram_and_swap = ram + swap_size;
 
     g_print("%sx_pid=%d, moz_pid=%d, total_memory=%" PRIu64
@@ -69,6 +71,15 @@ void start(int &argc, char **&argv)
     if (memory_diff + limit_margin >= ram_and_swap)
         do_error(invalid_mem_config);
     total_memory = ram_and_swap - memory_diff;
+
+    // A count this kernel cannot give ends the watchdog now, before any
+    // browser depends on it.
+    if (count != default_count) {
+        std::uint64_t memory = 0;
+        std::uint64_t x = 0;
+        std::uint64_t m = 0;
+        fatal_if(count->measure(memory, x, m));
+    }
 
     // A held browser waits for its first check: it comes at once.
     if (!browser_held || check_memory(nullptr) == TRUE)

@@ -30,7 +30,8 @@ std::uint64_t value_of(const Reading &reading);
 extern int x_pid;                  // the X server
 extern int moz_pid;                // the web browser
 extern std::uint64_t memory_diff;  // the reserve, KiB
-extern std::uint64_t swap_size;    // the first swap area, KiB
+extern std::uint64_t swap_size;    // the swap the count takes (count->every_area), KiB
+extern std::uint64_t zram_size;    // the part of it that is zram, KiB
 extern std::uint64_t ram_and_swap; // RAM plus the first swap area, KiB
 extern std::uint64_t total_memory; // the limit: RAM plus swap less the reserve, KiB
 
@@ -43,14 +44,15 @@ extern int x_dir;      // /proc/X_PID
 extern int moz_dir;    // /proc/BROWSER_PID
 extern int moz_pidfd;  // pidfd_open(BROWSER_PID), for reclaiming its memory
 
-// Smallest limit, in KiB, that start-up accepts is one above this margin.
-constexpr std::uint64_t limit_margin = 10240;
+// Smallest limit, in KiB, that start-up accepts is one above limit_margin.
 
 // Everything before the main loop: the command line (exactly three decimal
 // arguments, else invalid usage), the environment's choices, the handles,
 // the toolkit, RAM plus swap, the start-up line, the limit (fatal with
 // invalid_mem_config unless it exceeds limit_margin) and the first check,
-// at once for a held browser, else one period later. Fatal on any failure.
+// at once for a held browser, else one period later. A count other than
+// the default is read once before that, so that one this kernel cannot
+// give ends the watchdog at start. Fatal on any failure.
 void start(int &argc, char **&argv);
 
 // --- The counts (count.cpp) ------------------------------------------------
@@ -62,8 +64,8 @@ void start(int &argc, char **&argv);
 //   resident  what each holds in RAM and swap (VmRSS plus VmSwap of its
 //             status);
 //   headroom  what the device has left (read_device_left), counted as RAM
-//             plus swap less that, so that the count reaches the limit
-//             exactly when what is left falls to the reserve. Both
+//             plus every swap area less that, so that the count reaches the
+//             limit exactly when what is left falls to the reserve. Both
 //             processes' status must still be there at every check; the
 //             limit line gives what each holds, as the resident count does.
 struct Count {
@@ -75,13 +77,17 @@ struct Count {
     // The count whose shares the limit line gives where this one has none
     // of its own; nullptr for its own.
     const char *shares;
+    // The swap counted in RAM plus swap: every area (read_swap_areas), or
+    // the first only (read_swap_size).
+    bool every_area;
 };
 
 // The row named name, or nullptr.
 const Count *find_count(const char *name);
 
-// The one chosen at start-up.
+// The one chosen at start-up, and the default.
 extern const Count *count;
+extern const Count *const default_count;
 
 // Sets count from the value of BROWSER_WATCHDOG_COUNT (nullptr when
 // unset); an unknown value is fatal with invalid_usage_error.

@@ -62,6 +62,33 @@ TEST(SwapSize, AMalformedFirstAreaFails)
     }
 }
 
+// Every area, as the headroom count takes swap: a disk and the zram a
+// device adds beside it, and the part of it that is zram.
+Reading read_areas(int dir)
+{
+    std::uint64_t zram = 0;
+    Reading all = read_swap_areas(dir, zram);
+    // Both figures in one: zram in the high half.
+    all.value += zram << 32;
+    return all;
+}
+
+TEST(SwapAreas, EveryAreaAndTheZramAmongThem)
+{
+    const std::string disk = "/dev/sda2                               partition\t65532\t\t0\t\t-2\n";
+    const std::string zram = "/dev/zram0                              partition\t32764\t\t60000\t\t100\n";
+    support::expect_reads(read_areas, "swaps", {
+        {header + disk, 65532},
+        {header + zram + disk, 65532 + 32764 + (32764ull << 32)},
+        {header + disk + zram + "/swapfile file\t1000\t0\t-3", 65532 + 32764 + 1000 + (32764ull << 32)},
+        {header, 0},
+        {"", 0},
+    });
+    support::expect_failed_reads(read_areas, "swaps", {
+        {header + disk + "/dev/sdb1 partition\n", swap_parse_error},  // a later area broken
+    }, nullptr);
+}
+
 TEST(SwapSize, ReadsThisMachine)
 {
     const int proc = open("/proc", O_RDONLY | O_DIRECTORY);
