@@ -113,12 +113,20 @@ await_session_end() {
 
 start_x
 
+# A reserve the count never reaches: what the device has left does not
+# fall below what the kernel keeps of it. Refused, with the least that it
+# can reach, which the runs on this machine's own figures take.
+expect_refused "a zero reserve" \
+    "^browser-session: RESERVE_MIB=0 is below what the count can reach: .*; the least reserve is [0-9]* MiB: not starting the browser$" \
+    RESERVE_MIB=000
+least=$(sed -n 's/.*the least reserve is \([0-9]*\) MiB.*/\1/p' "$work/session.err")
+
 # The whole run: honest pids, the OOM killer aimed at the browser, and the
 # session ends with the browser.
-run_session RESERVE_MIB=1 DISPLAY="unix$DISPLAY"
+run_session RESERVE_MIB="$least" DISPLAY="unix$DISPLAY"
 await_release
 [ "$(pgrep -P "$session_pid" -x sleep)" = "$browser_pid" ] || fail "no browser started"
-grep -q "^Browser controller: x_pid=$x_pid, moz_pid=$browser_pid, .*memory_diff=1024$" \
+grep -q "^Browser controller: x_pid=$x_pid, moz_pid=$browser_pid, .*memory_diff=$((least * 1024))$" \
     "$work/session.log" || fail "the watchdog was not given X server $x_pid and browser $browser_pid"
 [ "$(cat "/proc/$browser_pid/oom_score_adj")" = 1000 ] || fail "the browser's oom_score_adj is not 1000"
 kill "$browser_pid"
@@ -128,22 +136,30 @@ grep -q 'fatal error (cannot open /proc/.../status), exiting...' "$work/session.
 grep -q 'not watched' "$work/session.err" && fail "a browser that ended was reported unwatched"
 
 # A /proc of chosen figures for the session, in $work/proc-NAME:
-# fake_proc NAME RAM IN_USE SWAP X_RSS X_SWAP (KiB). MemAvailable shows a
-# dip the session must not take; a second swap area of 1 GiB is never
-# counted; the X server's program size is three times its VmRSS. The
+# fake_proc NAME RAM IN_USE SWAP X_RSS X_SWAP [COUNT] (KiB). MemAvailable
+# shows a dip the session must not take; beside a first swap area, a
+# second of 1 GiB that the counts of the processes never count (none for
+# the headroom count, which counts every area); the X server's program
+# size is three times its VmRSS. The
 # zones' watermarks are the 64 MiB device's, its Normal zone boosted: the
 # kernel keeps (102 + 30) + 2 * 85 + (1240 - 1024) + 2 * (1204 - 1024)
 # pages of what the device has left, 3512 KiB.
 fake_proc() {
-    local proc=$work/proc-$1 ram=$2 in_use=$3 swap=$4 x_rss=$5 x_swap=$6
+    local proc=$work/proc-$1 ram=$2 in_use=$3 swap=$4 x_rss=$5 x_swap=$6 second=1048576
+    [ "${7:-}" != headroom ] && [ "$swap" -ne 0 ] || second=0
     mkdir -p "$proc/$x_pid"
-    printf 'MemTotal: %s kB\nMemFree: %s kB\nMemAvailable: %s kB\nActive(file): 1000 kB\nInactive(file): 2000 kB\nSwapTotal: %s kB\nKReclaimable: 1000 kB\n' \
-        "$ram" "$((ram - in_use - 4000))" "$(((ram - in_use) / 2))" "$((swap + 1048576))" >"$proc/meminfo"
+    printf 'MemTotal: %s kB\nMemFree: %s kB\nMemAvailable: %s kB\nActive(file): 1000 kB\nInactive(file): 2000 kB\nSwapTotal: %s kB\nSwapFree: %s kB\nKReclaimable: 1000 kB\n' \
+        "$ram" "$((ram - in_use - 4000))" "$(((ram - in_use) / 2))" "$((swap + second))" \
+        "$((swap + second))" >"$proc/meminfo"
     printf 'Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n' >"$proc/swaps"
-    [ "$swap" -eq 0 ] || printf '/dev/sda2                               partition\t%s\t\t0\t\t-2\n/swapfile                               file\t\t1048576\t\t0\t\t-3\n' \
+    [ "$swap" -eq 0 ] || printf '/dev/sda2                               partition\t%s\t\t0\t\t-2\n' \
         "$swap" >>"$proc/swaps"
+    [ "$second" -eq 0 ] || printf '/swapfile                               file\t\t1048576\t\t0\t\t-3\n' \
+        >>"$proc/swaps"
     printf 'Name:\tXvfb\nVmSize:\t%s kB\nVmRSS:\t%s kB\nVmSwap:\t%s kB\n' "$((x_rss * 3))" "$x_rss" "$x_swap" \
         >"$proc/$x_pid/status"
+    # The program size in pages, as statm gives it.
+    printf '%s 0 0 0 0 0 0\n' "$((x_rss * 3 * 1024 / $(getconf PAGESIZE)))" >"$proc/$x_pid/statm"
     printf '%s\n' 'Node 0, zone      DMA' '  pages free     3591' '        boost    0' \
         '        min      68' '        low      85' '        high     102' '        managed  3680' \
         '        protection: (0, 30, 30)' '              high:  85' 'Node 0, zone   Normal' \
@@ -162,7 +178,7 @@ fake_proc() {
 # device, and a browser left less than 16 MiB, are said with what the
 # device lacks.
 while read -r name count ram in_use swap x_rss x_swap reserve limit; do
-    fake_proc "$name" "$ram" "$in_use" "$swap" "$x_rss" "$x_swap"
+    fake_proc "$name" "$ram" "$in_use" "$swap" "$x_rss" "$x_swap" "$count"
     case $count in
         headroom) base=$((ram - in_use + swap)) ;;
         resident) base=$((ram + swap - x_rss - x_swap)) ;;
@@ -248,17 +264,17 @@ expect_refused "a reserve too large for the X server's program size" \
     SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=7 BROWSER_WATCHDOG_COUNT=size
 expect_refused "a display on another host" \
     "^browser-session: DISPLAY=elsewhere$DISPLAY is on the host elsewhere: only an X server of this machine can be watched; not starting the browser$" \
-    RESERVE_MIB=1 DISPLAY="elsewhere$DISPLAY"
+    RESERVE_MIB="$least" DISPLAY="elsewhere$DISPLAY"
 expect_refused "an unknown count" \
     "^browser-session: BROWSER_WATCHDOG_COUNT=rss is none of headroom, resident and size: not starting the browser$" \
-    RESERVE_MIB=1 BROWSER_WATCHDOG_COUNT=rss
+    RESERVE_MIB="$least" BROWSER_WATCHDOG_COUNT=rss
 expect_refused "an unknown period" \
     "^browser-session: BROWSER_WATCHDOG_PERIOD=3000 is neither adaptive nor fixed: not starting the browser$" \
-    RESERVE_MIB=1 BROWSER_WATCHDOG_PERIOD=3000
+    RESERVE_MIB="$least" BROWSER_WATCHDOG_PERIOD=3000
 
 # The browser command is split into words, never expanded as a pattern.
 touch "$work/glob-a" "$work/glob-b"
-run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/glob-*"
+run_session RESERVE_MIB="$least" BROWSER="$(command -v touch) $work/glob-*"
 await_session_end
 [ -e "$work/glob-*" ] || fail "\$BROWSER was expanded as a pattern"
 
@@ -266,7 +282,7 @@ await_session_end
 # however long its watchdog takes to end: the time it ran is its own.
 # shellcheck disable=SC2016 # the fake's own variables
 fake_watchdog slow-end '"$real" "$@"; status=$?; sleep 3; exit $status'
-run_session SESSION_ONCE= RESERVE_MIB=1 BROWSER=false PATH="$work/slow-end:$PATH"
+run_session SESSION_ONCE= RESERVE_MIB="$least" BROWSER=false PATH="$work/slow-end:$PATH"
 await "$work/session.err" "starting it again in 4 s" "$patience" ||
     fail "no growing pause for a browser that ends at once"
 grep -q "^browser-session: the browser ended [0-4] s after its start: starting it again in 2 s$" \
@@ -280,9 +296,10 @@ await_session_end
 mkfifo "$work/go"
 fake_watchdog slow-start "read -r _ <$work/go; exec \"\$real\" \"\$@\""
 rm -f "$work/ran"
-run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/ran" PATH="$work/slow-start:$PATH"
+run_session RESERVE_MIB="$least" BROWSER="$(command -v touch) $work/ran" PATH="$work/slow-start:$PATH"
 for _ in $(seq "$patience"); do
-    held=$(pgrep -P "$session_pid" -x sh) && [ "$(process_state "$held")" = T ] && break
+    held=$(pgrep -P "$session_pid" -x browser-session) &&
+        [ "$(process_state "$held")" = T ] && break
     sleep 0.1
 done
 [ "$(process_state "${held:-0}")" = T ] || fail "no browser held"
@@ -301,14 +318,14 @@ await_session_end
 # browser runs has it ended too: nothing would watch it.
 rm -f "$work/ran"
 fake_watchdog no-start 'exit 3'
-run_session RESERVE_MIB=1 BROWSER="$(command -v touch) $work/ran" PATH="$work/no-start:$PATH"
+run_session RESERVE_MIB="$least" BROWSER="$(command -v touch) $work/ran" PATH="$work/no-start:$PATH"
 await_session_end
 grep -q "^browser-session: the watchdog ended with status 3 before it released browser [0-9]*: ending the browser$" \
     "$work/session.err" || fail "no word of a watchdog that did not start"
 [ ! -e "$work/ran" ] || fail "a browser ran without its watchdog"
 # shellcheck disable=SC2016 # the fake's own variables
 fake_watchdog lets-go 'kill -CONT "$2"; exit 4'
-run_session RESERVE_MIB=1 PATH="$work/lets-go:$PATH"
+run_session RESERVE_MIB="$least" PATH="$work/lets-go:$PATH"
 await_session_end
 grep -q "^browser-session: the watchdog ended with status 4 while browser [0-9]* runs: ending the browser, which nothing watches$" \
     "$work/session.err" || fail "no word of a watchdog that failed while its browser runs"
@@ -317,9 +334,9 @@ pgrep -P "$session_pid" >/dev/null && fail "the unwatched browser was left runni
 # SIGTERM, SIGHUP or SIGINT to the session alone ends its browser (held or
 # frozen ones too) and its watchdog, then the session, by that signal.
 for sig in TERM HUP INT; do
-    run_session SESSION_ONCE=1 RESERVE_MIB=1
+    run_session SESSION_ONCE=1 RESERVE_MIB="$least"
     await_release
-    watchdog=$(pgrep -f "^browser-watchdog [0-9]+ $browser_pid 1\$") ||
+    watchdog=$(pgrep -f "^browser-watchdog [0-9]+ $browser_pid $least\$") ||
         fail "SIG$sig: no watchdog"
     [ "$sig" != HUP ] || kill -STOP "$browser_pid"
     kill -"$sig" "$session_pid"
@@ -336,7 +353,7 @@ done
 # The total is read again before every start: swap removed between two
 # starts leaves a chosen reserve chosen again for the new total, and a
 # given one that no longer leaves a limit waited out until swap is back.
-fake_proc swapoff 49492 13760 65532 10700 0
+fake_proc swapoff 49492 13760 65532 10700 0 headroom
 cp "$work/proc-swapoff/swaps" "$work/swaps-on"
 run_session SESSION_ONCE= SESSION_PROC="$work/proc-swapoff"
 await_release
@@ -389,12 +406,12 @@ wait "$gone"
 printf '%10d\n' "$gone" >"$lock"
 expect_refused "a stale lock file" \
     "^browser-session: $lock names pid $gone, which is not running: a stale lock file; not starting the browser$" \
-    RESERVE_MIB=1
+    RESERVE_MIB="$least"
 
 sleep 600 & stand_in=$!
 pids+=("$stand_in")
 printf '%10d\n' "$stand_in" >"$lock"
-run_session SESSION_ONCE= RESERVE_MIB=1
+run_session SESSION_ONCE= RESERVE_MIB="$least"
 await_release
 grep -q "x_pid=$stand_in" "$work/session.log" || fail "the watchdog was not given the stand-in"
 kill "$stand_in"

@@ -1,0 +1,45 @@
+// What the session says, on stderr, one whole line at a time.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "session/session.h"
+
+namespace {
+
+void say_line(const char *format, va_list args)
+{
+    static constexpr char session_prefix[] = "browser-session: ";
+    char line[2048] = "browser-session: ";
+    const int n = std::vsnprintf(line + sizeof session_prefix - 1,
+                                 sizeof line - sizeof session_prefix, format, args);
+    if (n < 0)
+        return;
+    std::size_t length = sizeof session_prefix - 1 + static_cast<std::size_t>(n);
+    if (length > sizeof line - 2)
+        length = sizeof line - 2;
+    line[length] = '\n';
+    // A line is written whole or not at all: there is no one to tell.
+    if (write(STDERR_FILENO, line, length + 1) < 0)
+        return;
+}
+
+} // namespace
+
+void say(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    say_line(format, args);
+    va_end(args);
+}
+
+void refuse(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    say_line(format, args);
+    va_end(args);
+    std::exit(1);
+}
