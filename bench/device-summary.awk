@@ -1,8 +1,9 @@
 # The line of one arm of the device trial (bench/device-summary DIR runs
 # it): the guest's notes (events) first, then its trace, probe samples,
 # kernel log, the watchdog's log and the session's errors, each a file
-# named as the guest names it. -v watchdog, -v browser: the watchdog's
-# and the browser's names as the kernel keeps them.
+# named as the guest names it. -v watchdog, -v browser, -v session_comm:
+# the watchdog's, the browser's and the session's names as the kernel
+# keeps them.
 function get(k) { return (k in ev) ? ev[k] : "" }
 function num(s) { return s + 0 }
 function inside(t) { return t >= b0 && t <= end_t }
@@ -27,7 +28,8 @@ FILENAME ~ /trace$/ {
     sender = $0; sub(/ +\[[0-9]+\].*/, "", sender); sub(/^ +/, "", sender); sub(/-[0-9]+$/, "", sender)
     if ($0 ~ /signal_generate:/) {
         match($0, / pid=[0-9]+/); pid = substr($0, RSTART + 5, RLENGTH - 5)
-        # The target: the browser, or the sh of the session that is to become it.
+        # The target: the browser, or the session's fork that is to become
+        # it (an sh, or the session itself).
         match($0, / comm=[^ ]+/); comm = substr($0, RSTART + 6, RLENGTH - 6)
         # The sender, as the trace names it: comm-pid.
         from = $0; sub(/ +\[[0-9]+\].*/, "", from); sub(/^ +/, "", from)
@@ -133,7 +135,8 @@ END {
         if (last_exit >= 0) gaps = gaps (gaps == "" ? "" : ",") sprintf("%.1f", (te - last_exit) / 1000)
         released_by = ""
         for (j = 1; j <= nsig; j++)
-            if (sig_pid[j] == p && sig_comm[j] == "sh" && sig_from[j] == watchdog && sig_t[j] <= te) {
+            if (sig_pid[j] == p && (sig_comm[j] == "sh" || sig_comm[j] == session_comm) &&
+                sig_from[j] == watchdog && sig_t[j] <= te) {
                 released_by = sig_sender[j]; break
             }
         if (released_by == "") early++

@@ -2,7 +2,8 @@
 # The small facts the scripts read off /proc, each read here once: a
 # process's state and the fields of its stat, the pids of the processes of
 # a name, the name the kernel gives a process, a figure of /proc/meminfo or
-# of a process's status, and RAM plus swap as the watchdog counts it.
+# of a process's status, the swap areas, and RAM plus swap as the watchdog
+# counts it.
 #
 # POSIX sh: sourced by the host's scripts (through scripts/common.sh) and
 # by the emulated device's busybox sh (through scripts/guest/lib.sh, from
@@ -53,9 +54,14 @@ meminfo_kib() { awk -v k="$1:" '$1 == k { print $2 }' /proc/meminfo; }
 # The figure $2 of process $1's status (VmRSS, VmSize...), in KiB.
 status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 
+# The swap areas of /proc/swaps, one a line in its order (the order they
+# were swapped on): "NAME SIZE_KIB PRIORITY"; nothing without swap. What
+# is free of them all is SwapFree of /proc/meminfo.
+swap_areas() { awk 'NR > 1 { print $1, $3, $5 }' /proc/swaps 2>/dev/null || true; }
+
 # RAM plus the first swap area of /proc/swaps in KiB: the total the
 # watchdog counts against (a second swap area is not in it).
 ram_and_swap_kib() {
-    _proc_swap=$(awk 'NR == 2 { print $3; exit }' /proc/swaps 2>/dev/null) || true
+    _proc_swap=$(swap_areas | awk 'NR == 1 { print $2; exit }')
     echo $(($(meminfo_kib MemTotal) + ${_proc_swap:-0}))
 }

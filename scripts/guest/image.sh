@@ -29,12 +29,24 @@ GUEST_LEFT_OUT='^(libgl1-mesa-dri|libglx-mesa0|libllvm.*|libz3-.*|libicu.*|libxm
 # the order they depend on each other.
 GUEST_MODULES=(lib/crc16 fs/mbcache fs/jbd2/jbd2 crypto/crc32c_generic fs/ext4/ext4
                drivers/ata/ata_piix)
-# Compressed swap in RAM, for the trial's R+zS shapes: zram and its
+# Compressed swap in RAM, for the trial's R+zS and R+S+zZ shapes: zram and its
 # allocator (lzo-rle, its default compressor, is built in), loaded by the
 # guest from /opt/watchdog/modules in this order.
 GUEST_ZRAM_MODULES=(mm/zsmalloc drivers/block/zram/zram)
+# A device shape, RAM+swap in MiB: R+S, a swap disk of S MiB (0: none),
+# R+zS, S MiB of zram instead, or R+S+zZ, both. Each of these prints a part
+# of it, 0 for a swap area it lacks.
+shape_ram_mib() { echo "${1%%+*}"; }
+shape_disk_mib() {
+    local disk=${1#*+}
+    disk=${disk%%+*}
+    case $disk in z*) echo 0 ;; *) echo "$disk" ;; esac
+}
+shape_zram_mib() { case ${1#*+} in z* | *+z*) echo "${1##*+z}" ;; *) echo 0 ;; esac; }
+
 # The guest's programs, built for mipsel.
-GUEST_TARGETS=(browser-watchdog memory-hog floor input_grabber device-probe screenshot)
+GUEST_TARGETS=(browser-watchdog browser-session memory-hog floor input_grabber device-probe
+               screenshot)
 
 guest_build() {
     bash scripts/cross-sysroot mipsel "$guest_sysroot" libgtk2.0-dev libc6-dev libstdc++-12-dev
@@ -123,7 +135,6 @@ guest_programs() {
         find build-mipsel -maxdepth 2 -type f -name "$t" -exec cp {} "$root/opt/watchdog/" \;
     done
     install -m 755 tests/system/guest-init "$root/opt/watchdog/scenario"
-    install -m 755 contrib/browser-session "$root/opt/watchdog/browser-session"
     install -m 644 scripts/guest/lib.sh "$root/opt/watchdog/lib.sh"
     install -m 644 scripts/proc.sh "$root/opt/watchdog/proc.sh"
     for m in "${GUEST_ZRAM_MODULES[@]}"; do

@@ -220,6 +220,15 @@ check kiosk "acted_s=22.0 stopped_by=watchdog held_ms=1200 browsers=2 ran_unrele
   signal browser-watchdo 50.000000 23 160 dillo 99; } | results loose
 sed -i 's/^arm=.*/arm=session/' "$work/loose/events"
 check loose "browsers=2 ran_unreleased=1 own_watchdog_stops=1 pauses_said_s=- restart_gaps_s=3.1"
+# The built session holds its browser in a fork of its own, named as the
+# session is until it becomes dillo; another process's SIGCONT is no
+# release.
+{ signal browser-watchdo 8.000000 25 150 browser-session 99; browser_exec 8.200000 150
+  signal browser-watchdo 29.000000 23 150 dillo 99; browser_exit 30.000000
+  signal browser-watchdo 33.000000 25 160 xterm 120; browser_exec 33.100000 160
+  signal browser-watchdo 50.000000 23 160 dillo 120; browser_exit 51.000000 160; } | results built
+sed -i 's/^arm=.*/arm=session/' "$work/built/events"
+check built "held_ms=1200 browsers=2 ran_unreleased=1 own_watchdog_stops=1"
 
 # The headroom without the boost of the zones' watermarks, where the probe
 # gave it: a dip of MemAvailable that was the boost's alone is not in it.
@@ -228,6 +237,50 @@ printf '%s\n' '8000 30000 60000 5000 31000 0' '8250 20000 60000 5000 30500 4096'
     '8500 29000 60000 5000 -1 -1' >"$work/unboosted/memory"
 check unboosted "headroom_min_mib=78 headroom_unboosted_min_mib=88"
 check watchdog "headroom_unboosted_min_mib=-"
+
+# A device with two swap areas, the disk's and zram's: its headroom is
+# every area's SwapFree, as meminfo gives it, and its capacity is its own.
+results twoareas </dev/null
+sed -i 's/^device=.*/device=64+32+z32/' "$work/twoareas/events"
+printf '%s
+' '8000 30000 60000 5000' '9000 4000 1024 5000' >"$work/twoareas/memory"
+check twoareas "device=64+32+z32 headroom_min_mib=4"
+capacity=$(printf '%s
+' \
+    "device: arm=kernel page=fit stopped_by=none oom_kills=0 x_alive=yes x_rtt_max_ms=40 device=64+32+z32 end=settled" \
+    "device: arm=kernel page=fit stopped_by=none oom_kills=0 x_alive=yes x_rtt_max_ms=40 device=64+32 end=settled" |
+    "$summary" --capacity | awk '{ print $3 }' | tr '\n' ' ')
+if [ "$capacity" != "device=64+32+z32 device=64+32 " ]; then
+    echo "FAIL capacity of two areas: devices $capacity"
+    failures=$((failures + 1))
+fi
+
+# A device shape's parts as the trial boots it: RAM, the swap disk and
+# zram, in MiB.
+while read -r shape expected; do
+    got=$(cd "$1/.." && bash -c '. scripts/common.sh; . scripts/guest/image.sh
+        echo "$(shape_ram_mib "$1") $(shape_disk_mib "$1") $(shape_zram_mib "$1")"' _ "$shape")
+    [ "$got" = "$expected" ] && continue
+    echo "FAIL shape $shape: RAM, disk and zram $got, not $expected"
+    failures=$((failures + 1))
+done <<'SHAPES'
+64+64 64 64 0
+48+0 48 0 0
+64+z32 64 0 32
+64+32+z32 64 32 32
+128+256+z48 128 256 48
+SHAPES
+
+# Shapes the trial takes: it goes on to the arms, which these runs get
+# wrong on purpose.
+for devices in 64+32+z32 64+z32 128+128 1024+4096+z4096 all; do
+    status=0
+    out=$(DEVICES=$devices ARMS=none bash "$1/device" 2>&1 >/dev/null) || status=$?
+    if [ "$status" -ne 1 ] || [[ $out != *"unknown arm 'none'"* ]]; then
+        echo "FAIL DEVICES=$devices: status $status, said: $out"
+        failures=$((failures + 1))
+    fi
+done
 
 # Settings the trial refuses, with the word it says.
 while read -r setting expected; do
@@ -246,6 +299,15 @@ PAGES=rows=0 unknown page 'rows=0'
 DEVICES=32+32 unknown device '32+32'
 DEVICES=64 unknown device '64'
 DEVICES=64+x32 unknown device '64+x32'
+DEVICES=64+z32+32 unknown device '64+z32+32'
+DEVICES=64+32+z unknown device '64+32+z'
+DEVICES=64+32+32 unknown device '64+32+32'
+DEVICES=64+32+z32+z32 unknown device '64+32+z32+z32'
+DEVICES=64+0+z32 unknown device '64+0+z32'
+DEVICES=64+32+z0 unknown device '64+32+z0'
+DEVICES=64+32+z5000 unknown device '64+32+z5000'
+DEVICES=64+5000+z32 unknown device '64+5000+z32'
+DEVICES=32+32+z32 unknown device '32+32+z32'
 ARMS=headroom= unknown arm 'headroom='
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 BROWSER=/usr/bin/dillo unknown browser '/usr/bin/dillo'
@@ -304,6 +366,9 @@ done
 # RAM as free(1) gives it, and the first swap area as swapon(8) lists them.
 first_swap=$(PATH=$PATH:/sbin:/usr/sbin swapon --show=SIZE --bytes --noheadings | head -n1)
 ram_swap=$(($(free -k | awk '$1 == "Mem:" { print $2 }') + ${first_swap:-0} / 1024))
+# Every swap area, as swapon(8) lists them: name, KiB and priority.
+areas=$(PATH=$PATH:/sbin:/usr/sbin swapon --show=NAME,SIZE,PRIO --bytes --noheadings --raw |
+    awk '{ printf "%s %d %s\n", $1, $2 / 1024, $3 }')
 for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || { echo "device trial: /proc facts not checked under $sh"; continue; }
     # shellcheck disable=SC2016 # the inner shell expands its own arguments
@@ -316,6 +381,8 @@ for sh in bash dash "busybox sh"; do
         echo "FAIL $sh: $* gives '$(fact "$@")', not '${got##* = }'"
         failures=$((failures + 1))
     done
+    [ "$(fact swap_areas)" = "$areas" ] ||
+        { echo "FAIL $sh: swap_areas gives '$(fact swap_areas)', not '$areas'"; failures=$((failures + 1)); }
 done
 # Reaped: bash's word of the kill goes with the wait's errors.
 { kill -9 "$named"; wait "$named"; } 2>/dev/null || true
