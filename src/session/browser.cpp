@@ -33,6 +33,10 @@ bool released;  // the watchdog has continued it once
 std::int64_t released_ms;
 std::int64_t ended_ms;
 Child watchdog;
+// The held browser writes here once continued, just before it becomes the
+// browser: a continue the browser outlives for an instant is reported no
+// more once it has ended.
+int release_pipe = -1;
 
 int shell_status(int status)
 {
@@ -86,13 +90,23 @@ void watchdog_ended()
 // ended instead.
 bool start_held()
 {
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        ends[0] = ends[1] = -1;
     browser = Child{fork(), false, 0};
     if (browser.pid == 0) {
         sigprocmask(SIG_SETMASK, &original_mask, nullptr);
         raise(SIGSTOP);
+        if (ends[1] >= 0 && write(ends[1], "r", 1) != 1)
+            _exit(127);
         execvp(browser_argv[0], browser_argv);
         _exit(127);
     }
+    if (ends[1] >= 0)
+        close(ends[1]);
+    release_pipe = ends[0];
+    if (release_pipe >= 0)
+        fcntl(release_pipe, F_SETFL, O_NONBLOCK);
     stopped = released = false;
     if (browser.pid < 0) {
         say("cannot start the browser: %s", std::strerror(errno));
@@ -163,6 +177,11 @@ void reap_children()
                 browser.ended = true;
                 browser.status = shell_status(status);
                 ended_ms = now_ms();
+                char byte = 0;
+                if (!released && release_pipe >= 0 && read(release_pipe, &byte, 1) == 1) {
+                    released = true;
+                    released_ms = ended_ms;
+                }
             }
         } else if (pid == watchdog.pid && !watchdog.ended &&
                    (WIFEXITED(status) || WIFSIGNALED(status))) {
@@ -177,8 +196,12 @@ Outcome run_browser(std::uint64_t &ran_s)
 {
     ran_s = 0;
     watchdog = Child{0, true, 0};
-    if (!start_held())
+    if (!start_held()) {
+        if (release_pipe >= 0)
+            close(release_pipe);
+        release_pipe = -1;
         return Outcome::never_ran;
+    }
     start_watchdog();
     const std::int64_t started_ms = now_ms();
     bool bound_kept = true;
@@ -201,6 +224,9 @@ Outcome run_browser(std::uint64_t &ran_s)
     }
     browser.pid = 0;
     watchdog.pid = 0;
+    if (release_pipe >= 0)
+        close(release_pipe);
+    release_pipe = -1;
     if (!released)
         return watchdog.status == 0 ? Outcome::stopped_at_start : Outcome::never_ran;
     ran_s = static_cast<std::uint64_t>((ended_ms - released_ms) / 1000);

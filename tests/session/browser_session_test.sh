@@ -9,7 +9,7 @@
 # the browser and the watchdog with itself; refuse a stale lock file, a
 # display on another host or a reserve that leaves no room; end with the X
 # server. Every line it writes on stderr is its own, with its prefix.
-# Usage: browser_session_test.sh SESSION_SCRIPT WATCHDOG_DIR
+# Usage: browser_session_test.sh SESSION WATCHDOG_DIR
 set -euo pipefail
 session=$1
 watchdog_dir=$2
@@ -46,11 +46,12 @@ start_x() {
 # SIGINT is left as the session would find it under xinit (a shell ignores
 # it in what it starts in the background).
 perl=$(command -v perl)
+session_cmd=("$session")
 run_session() {
     : >"$work/session.log"
     # shellcheck disable=SC2016 # perl's own variables
     env PATH="$watchdog_dir:$PATH" SESSION_ONCE=1 BROWSER="sleep 600" "$@" \
-        "$perl" -e '$SIG{INT} = "DEFAULT"; exec @ARGV' "$session" \
+        "$perl" -e '$SIG{INT} = "DEFAULT"; exec @ARGV' "${session_cmd[@]}" \
         >"$work/session.log" 2>"$work/session.err" &
     session_pid=$!
     pids+=("$session_pid")
@@ -320,6 +321,7 @@ rm -f "$work/ran"
 fake_watchdog no-start 'exit 3'
 run_session RESERVE_MIB="$least" BROWSER="$(command -v touch) $work/ran" PATH="$work/no-start:$PATH"
 await_session_end
+[ "$session_status" -eq 1 ] || fail "a browser that never ran ended the session with status $session_status"
 grep -q "^browser-session: the watchdog ended with status 3 before it released browser [0-9]*: ending the browser$" \
     "$work/session.err" || fail "no word of a watchdog that did not start"
 [ ! -e "$work/ran" ] || fail "a browser ran without its watchdog"
@@ -330,6 +332,37 @@ await_session_end
 grep -q "^browser-session: the watchdog ended with status 4 while browser [0-9]* runs: ending the browser, which nothing watches$" \
     "$work/session.err" || fail "no word of a watchdog that failed while its browser runs"
 pgrep -P "$session_pid" >/dev/null && fail "the unwatched browser was left running"
+
+# A watchdog that never releases its held browser (one that does not know
+# the held start): the browser is ended once the session's bound has
+# passed, and the session says why; it never runs.
+rm -f "$work/ran"
+# shellcheck disable=SC2016 # the fake's own variables
+fake_watchdog never-releases 'unset BROWSER_WATCHDOG_START; exec "$real" "$@"'
+run_session RESERVE_MIB="$least" BROWSER="$(command -v touch) $work/ran" \
+    PATH="$work/never-releases:$PATH"
+await_session_end
+grep -q "^browser-session: browser [0-9]* is still held 15 s after its watchdog started, which has not released it: ending the browser$" \
+    "$work/session.err" || fail "a browser held for ever was not ended, or not said"
+[ ! -e "$work/ran" ] || fail "a browser never released ran"
+[ "$session_status" -eq 1 ] || fail "a browser held for ever ended the session with status $session_status"
+
+# The display and the reserve read as numbers: leading zeros are a
+# number's (Xlib reads :0NN as display NN), and localhost is this machine.
+run_session RESERVE_MIB="0000000000$least" DISPLAY=":0${DISPLAY#:}.0"
+await_release
+grep -q "^Browser controller: x_pid=$x_pid, moz_pid=$browser_pid, .*memory_diff=$((least * 1024))$" \
+    "$work/session.log" || fail "leading zeros were not read as numbers"
+kill "$browser_pid"
+await_session_end
+# (Its X server listens on no TCP port: the watchdog here only says that
+# it was started.)
+fake_watchdog started 'exit 3'
+run_session RESERVE_MIB="$least" DISPLAY="localhost$DISPLAY" PATH="$work/started:$PATH"
+await_session_end
+grep -q "on the host" "$work/session.err" && fail "localhost was taken for another host"
+grep -q "^browser-session: the watchdog ended with status 3 before it released browser" \
+    "$work/session.err" || fail "no watchdog on localhost"
 
 # SIGTERM, SIGHUP or SIGINT to the session alone ends its browser (held or
 # frozen ones too) and its watchdog, then the session, by that signal.
@@ -396,6 +429,27 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "browser session: all cases passed but the lock file's (needs root)"
     exit 0
 fi
+# Two swap areas, laid over this machine's own /proc for the session and
+# its watchdog alike: a disk of 64 MiB unused, and zram of 64 MiB, 60,000
+# KiB of it used, ahead of it. The browser has room, and the watchdog's
+# first check finds it so: released, no dialog.
+fake_proc two-areas 49492 13760 0 10700 0 headroom
+printf 'MemTotal: 49492 kB\nMemFree: 31732 kB\nActive(file): 1000 kB\nInactive(file): 2000 kB\nKReclaimable: 1000 kB\nSwapTotal: 131072 kB\nSwapFree: 71072 kB\n' \
+    >"$work/proc-two-areas/meminfo"
+printf 'Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n/dev/sda2                               partition\t65536\t\t0\t\t-2\n/dev/zram0                              partition\t65536\t\t60000\t\t100\n' \
+    >"$work/proc-two-areas/swaps"
+# shellcheck disable=SC2016 # the inner shell's own arguments
+session_cmd=(unshare -m sh -c 'for f in meminfo swaps zoneinfo; do
+    mount --bind "$0/$f" "/proc/$f" || exit 1; done; exec "$@"' "$work/proc-two-areas" "$session")
+run_session
+await_release
+session_cmd=("$session")
+grep -q "^browser-session: reserve [0-9]* MiB (RAM+swap 180564 KiB: " "$work/session.err" ||
+    fail "two swap areas: not both counted"
+grep -q "memory limit exceeded" "$work/session.log" && fail "two swap areas: a dialog at the first check"
+kill "$browser_pid"
+await_session_end
+
 kill "$x_pid"
 wait "$x_pid" 2>/dev/null || true
 start_x nolock
@@ -408,9 +462,10 @@ expect_refused "a stale lock file" \
     "^browser-session: $lock names pid $gone, which is not running: a stale lock file; not starting the browser$" \
     RESERVE_MIB="$least"
 
+# A pid with leading zeros is that pid.
 sleep 600 & stand_in=$!
 pids+=("$stand_in")
-printf '%10d\n' "$stand_in" >"$lock"
+printf '%010d\n' "$stand_in" >"$lock"
 run_session SESSION_ONCE= RESERVE_MIB="$least"
 await_release
 grep -q "x_pid=$stand_in" "$work/session.log" || fail "the watchdog was not given the stand-in"
