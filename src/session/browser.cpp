@@ -96,7 +96,7 @@ bool start_held()
     browser = Child{fork(), false, 0};
     if (browser.pid == 0) {
         sigprocmask(SIG_SETMASK, &original_mask, nullptr);
-        raise(SIGSTOP);
+        kill(getpid(), SIGSTOP);
         if (ends[1] >= 0 && write(ends[1], "r", 1) != 1)
             _exit(127);
         execvp(browser_argv[0], browser_argv);
@@ -210,7 +210,8 @@ Outcome run_browser(std::uint64_t &ran_s)
     while (!browser.ended || !watchdog.ended) {
         int wait = -1;
         if (!released && bound_kept && !browser.ended) {
-            const std::int64_t left = started_ms + held_bound_s * 1000 - now_ms();
+            const std::int64_t left =
+                started_ms + static_cast<std::int64_t>(held_bound_s) * 1000 - now_ms();
             if (left <= 0) {
                 say("browser %d is still held %d s after its watchdog started, which has not "
                     "released it: ending the browser", browser.pid, held_bound_s);
@@ -254,6 +255,6 @@ void end_session(int sig)
     sigemptyset(&only);
     sigaddset(&only, sig);
     sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    raise(sig);
+    kill(getpid(), sig);
     _exit(128 + sig);
 }

@@ -56,7 +56,9 @@ void find_x_server()
     const char *colon = std::strrchr(display, ':');
     if (colon == nullptr)
         refuse("DISPLAY=%s names no display: cannot tell the X server's pid", display);
-    const std::size_t host_length = static_cast<std::size_t>(colon - display);
+    // refuse() does not return: colon is set here.
+    // cppcheck-suppress nullPointerArithmeticRedundantCheck
+    const auto host_length = static_cast<std::size_t>(colon - display);
     // "host::N" is DECnet: never this machine's X server.
     if (!is_local(display, host_length) || (host_length > 0 && colon[-1] == ':'))
         refuse("DISPLAY=%s is on the host %.*s: only an X server of this machine can be "

@@ -2,6 +2,7 @@
 // readers, so that the session sees what the watchdog will count.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,13 +32,11 @@ bool read_x_count(std::uint64_t &x_count)
     const int dir = openat(proc, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         return false;
-    Reading count = failure(status_open_error);
-    if (session_count->name[0] == 's') {
-        count = read_process_pages(dir);
+    // The program size in pages of the kernel's size, or what it holds.
+    const bool size = std::strcmp(session_count->name, "size") == 0;
+    Reading count = size ? read_process_pages(dir) : read_process_resident(dir);
+    if (size)
         count.value *= static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
-    } else {
-        count = read_process_resident(dir);
-    }
     close(dir);
     x_count = count.value;
     return count.error == nullptr;

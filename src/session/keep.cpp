@@ -1,6 +1,7 @@
 // What the kernel keeps of what the headroom count calls left, from its
 // zones' watermarks.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,16 +36,15 @@ std::uint64_t zone_keep(const Zone &z)
 std::uint64_t largest(const char *list)
 {
     std::uint64_t most = 0;
-    for (const char *p = list; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9')
+    for (const char *p = list; *p != '\0';) {
+        if (*p < '0' || *p > '9') {
+            ++p;
             continue;
-        unsigned long long value = 0;
-        int used = 0;
-        if (std::sscanf(p, "%llu%n", &value, &used) != 1)
-            break;
-        if (value > most)
-            most = value;
-        p += used - 1;
+        }
+        char *end = nullptr;
+        const std::uint64_t value = std::strtoull(p, &end, 10);
+        most = value > most ? value : most;
+        p = end;
     }
     return most;
 }
@@ -71,22 +71,31 @@ bool read_kernel_keep(std::uint64_t &keep)
             zone = Zone{};
             continue;
         }
-        char key[32];
-        unsigned long long value = 0;
-        if (std::sscanf(line, " %31s %llu", key, &value) == 2) {
-            if (std::strcmp(key, "boost") == 0)
-                zone.boost = value;
-            else if (std::strcmp(key, "low") == 0)
-                zone.low = value;
-            else if (std::strcmp(key, "high") == 0)
-                zone.high = value;
-            else if (std::strcmp(key, "managed") == 0)
-                zone.managed = value;
-            else if (std::strcmp(key, "present") == 0)
-                zone.present = value;
-        } else if (std::sscanf(line, " %31s", key) == 1 && std::strcmp(key, "protection:") == 0) {
-            zone.protection = largest(std::strchr(line, ':') + 1);
+        // "<blanks>key<blanks>value": the rows of the zone's watermarks.
+        char *key = line + std::strspn(line, " \t");
+        char *value = key + std::strcspn(key, " \t\n");
+        const auto key_length = static_cast<std::size_t>(value - key);
+        value += std::strspn(value, " \t");
+        const auto is = [&](const char *name) {
+            return key_length == std::strlen(name) && std::strncmp(key, name, key_length) == 0;
+        };
+        if (is("protection:")) {
+            zone.protection = largest(value);
+            continue;
         }
+        if (*value < '0' || *value > '9')
+            continue;
+        const std::uint64_t number = std::strtoull(value, nullptr, 10);
+        if (is("boost"))
+            zone.boost = number;
+        else if (is("low"))
+            zone.low = number;
+        else if (is("high"))
+            zone.high = number;
+        else if (is("managed"))
+            zone.managed = number;
+        else if (is("present"))
+            zone.present = number;
     }
     std::fclose(file);
     if (zones == 0)

@@ -10,7 +10,7 @@ bool read_rest(std::uint64_t &in_use, std::uint64_t &x_count)
     std::uint64_t last[samples_agreeing] = {};
     std::uint64_t best = UINT64_MAX;
     std::uint64_t best_x = 0;
-    for (int n = 0;; ++n) {
+    for (int n = 0; n < most_samples; ++n) {
         const Reading used = read_in_use(proc);
         if (used.error != nullptr || !read_x_count(x_count))
             return false;
@@ -31,12 +31,12 @@ bool read_rest(std::uint64_t &in_use, std::uint64_t &x_count)
                 return true;
             }
         }
-        if (n + 1 >= most_samples) {
-            say("memory in use not steady over 30 s: taking the least seen");
-            in_use = best;
-            x_count = best_x;
-            return true;
-        }
-        pause_ms(sample_ms);
+        // cppcheck-suppress knownConditionTrueFalse
+        if (n + 1 < most_samples)
+            pause_ms(sample_ms);
     }
+    say("memory in use not steady over 30 s: taking the least seen");
+    in_use = best;
+    x_count = best_x;
+    return true;
 }

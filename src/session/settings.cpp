@@ -41,7 +41,7 @@ void split_browser()
     browser_command = setting("BROWSER", "dillo");
     if (std::strlen(browser_command) >= sizeof words)
         refuse("BROWSER is longer than %zu bytes: not starting the browser", sizeof words - 1);
-    std::strcpy(words, browser_command);
+    std::memcpy(words, browser_command, std::strlen(browser_command) + 1);
     std::size_t n = 0;
     for (char *word = std::strtok(words, " \t\n"); word != nullptr;
          word = std::strtok(nullptr, " \t\n")) {
@@ -97,7 +97,7 @@ void read_settings()
         refuse("BROWSER=%s: no command %s in PATH (%s): not starting the browser",
                browser_command, first, search);
 
-    once = std::getenv("SESSION_ONCE") != nullptr && *std::getenv("SESSION_ONCE") != '\0';
+    once = *setting("SESSION_ONCE", "") != '\0';
     proc_name = setting("SESSION_PROC", "/proc");
     proc = open(proc_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }

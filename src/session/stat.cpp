@@ -1,5 +1,6 @@
 // A process's state and start time, from its stat.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 
@@ -25,10 +26,9 @@ bool read_stat(pid_t pid, char &state, std::uint64_t &since)
             return false;
         ++field;
     }
-    unsigned long long ticks = 0;
-    if (std::sscanf(field, "%llu", &ticks) != 1)
+    if (*field < '0' || *field > '9')
         return false;
-    since = ticks;
+    since = std::strtoull(field, nullptr, 10);
     return true;
 }
 
