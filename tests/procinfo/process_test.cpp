@@ -36,7 +36,7 @@ TEST(ProcessResident, FailsWithTheStatusMessages)
         {"", status_read_error},
         {"Name:\tx\nVmRSS:\t30 kB\n", status_parse_error},   // a kernel without VmSwap
         {"Name:\tx\nVmSwap:\t0 kB\n", status_parse_error},   // a process without memory
-        {"Name:\tx\nVmRSS:\t4294967296 kB\nVmSwap:\t0 kB\n", status_parse_error},
+        {"Name:\tx\nVmRSS:\t18446744073709551616 kB\nVmSwap:\t0 kB\n", status_parse_error},
         {"Name:\tx\nVmRSS:\t30\nVmSwap:\t0 kB\n", status_parse_error},  // no blank in its line
     }, status_open_error);
 }

@@ -49,12 +49,11 @@ std::string meminfo(unsigned long free_kib, unsigned long available_kib,
         const std::size_t width = key.size() + value.size() < 23 ? 23 - key.size() - value.size() : 1;
         return key + ":" + std::string(width, ' ') + value + " kB\n";
     };
-    const unsigned long second_area = 1048576;
     return line("MemTotal", 100000) + line("MemFree", free_kib) +
            line("MemAvailable", available_kib) + line("Buffers", 516) + line("Cached", 15256) +
            line("Active", 4260) + line("Active(file)", active_file_kib) +
-           line("Inactive(file)", inactive_file_kib) + line("SwapTotal", 20000 + second_area) +
-           line("SwapFree", swap_free_kib + second_area) + line("Shmem", 4) +
+           line("Inactive(file)", inactive_file_kib) + line("SwapTotal", 20000) +
+           line("SwapFree", swap_free_kib) + line("Shmem", 4) +
            line("KReclaimable", reclaimable_kib) + line("Slab", 9264) +
            line("SReclaimable", 99999) + line("CommitLimit", 90276);
 }

@@ -29,9 +29,8 @@ std::string status(unsigned long rss_kib, unsigned long swap_kib);
 
 // A meminfo of RAM 100000 KiB, as the kernel writes it, with the figures
 // the device's headroom is made of: free RAM, MemAvailable (which must not
-// count), the file pages, reclaimable kernel memory, and swap: the first
-// area of the scene's swaps (20000 KiB, swap_free of it free) and a second
-// of 1 GiB, all free, which must not count either.
+// count), the file pages, reclaimable kernel memory, and swap: the one
+// area of the scene's swaps (20000 KiB, swap_free of it free).
 std::string meminfo(unsigned long free_kib, unsigned long available_kib,
                     unsigned long active_file_kib, unsigned long inactive_file_kib,
                     unsigned long reclaimable_kib, unsigned long swap_free_kib);

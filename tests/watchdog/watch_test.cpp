@@ -246,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Name:\tXvfb\nVmSize:\t19988 kB\nVmRSS:\t10000 kB\nThreads:\t1\n", nullptr,
                  "cannot parse /proc/.../status", Counted::resident},
         FailCase{"ResidentBrowserRssOverflows", Fault::none, nullptr,
-                 "VmRSS:\t4294967296 kB\nVmSwap:\t0 kB\n", "cannot parse /proc/.../status",
+                 "VmRSS:\t18446744073709551616 kB\nVmSwap:\t0 kB\n", "cannot parse /proc/.../status",
                  Counted::resident},
         // What the device has left is read from meminfo at every check; the
         // processes are watched all the same.
@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Inactive(file): 1 kB\nKReclaimable: 1 kB\nSwapTotal: 20000 kB\n"},
         FailCase{"HeadroomMemFreeOverflows", Fault::none, nullptr, nullptr,
                  "cannot parse /proc/meminfo", Counted::headroom,
-                 "MemTotal: 100000 kB\nMemFree: 4294967296 kB\nActive(file): 1 kB\n"
+                 "MemTotal: 100000 kB\nMemFree: 18446744073709551616 kB\nActive(file): 1 kB\n"
                  "Inactive(file): 1 kB\nKReclaimable: 1 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n"}),
     [](const testing::TestParamInfo<FailCase> &info) { return info.param.name; });
 
@@ -411,10 +411,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RefusedCase> &info) { return info.param.name; });
 
 // What the device has left: free RAM, the file pages, reclaimable kernel
-// memory and what is free of the first swap area, against the reserve.
-// MemAvailable at 0, as a watermark boost can leave it with nothing
-// allocated, does not count, nor does a second swap area or SReclaimable
-// where KReclaimable is given. The limit line gives RAM plus swap less
+// memory and what is free of swap, against the reserve. MemAvailable at 0,
+// as a watermark boost can leave it with nothing allocated, does not
+// count, nor does SReclaimable where KReclaimable is given. The limit line gives RAM plus swap less
 // what is left, and what each process holds.
 TEST(Watch, HeadroomCountFiresWhenWhatIsLeftFallsToTheReserve)
 {
