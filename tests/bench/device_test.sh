@@ -311,6 +311,9 @@ DEVICES=32+32+z32 unknown device '32+32+z32'
 ARMS=headroom= unknown arm 'headroom='
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 BROWSER=/usr/bin/dillo unknown browser '/usr/bin/dillo'
+SESSION_BEFORE=no-such-revision unknown revision 'no-such-revision'
+SESSION_BEFORE=--all unknown revision '--all'
+SESSION_BEFORE=HEAD has no contrib/browser-session
 SETTINGS
 
 # A guest that prints nothing, or fails while it boots (a kernel panic, an
