@@ -26,11 +26,13 @@ fail() { echo "FAIL: $*"; cat "$work/session.log" "$work/session.err" 2>/dev/nul
 
 # An X server on a numbered display. With "nolock" the test writes the lock
 # file itself.
+# x_user, when set, is the user it runs as.
+x_user=()
 start_x() {
     local n
     for n in $(seq 140 199); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -nolisten tcp ${1:+-nolock} >"$work/xvfb.log" 2>&1 &
+        "${x_user[@]}" Xvfb ":$n" -nolisten tcp ${1:+-nolock} >"$work/xvfb.log" 2>&1 &
         x_pid=$!
         pids+=("$x_pid")
         for _ in $(seq "$patience"); do
@@ -463,6 +465,29 @@ grep -q "^browser-session: reserve [0-9]* MiB (RAM+swap 180564 KiB: " "$work/ses
 grep -q "memory limit exceeded" "$work/session.log" && fail "two swap areas: a dialog at the first check"
 kill "$browser_pid"
 await_session_end
+
+# A kiosk user that owns its X server runs the session unprivileged: the
+# same pids, the browser aimed at by the OOM killer (raising one's own
+# child's oom_score_adj needs no privilege), released by its watchdog.
+kiosk=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+root_x=$x_pid root_display=$DISPLAY
+x_user=("${kiosk[@]}")
+start_x
+x_user=()
+session_cmd=("${kiosk[@]}" "$session")
+run_session RESERVE_MIB="$least"
+await_release
+session_cmd=("$session")
+[ "$(stat -c %U "/proc/$browser_pid")" = nobody ] || fail "the kiosk's browser is not the kiosk user's"
+grep -q "^Browser controller: x_pid=$x_pid, moz_pid=$browser_pid, " "$work/session.log" ||
+    fail "the kiosk's watchdog was not given its X server $x_pid"
+[ "$(cat "/proc/$browser_pid/oom_score_adj")" = 1000 ] || fail "the kiosk's browser's oom_score_adj is not 1000"
+kill "$browser_pid"
+await_session_end
+[ "$session_status" -eq 0 ] || fail "the kiosk's session ended with status $session_status"
+kill "$x_pid"
+wait "$x_pid" 2>/dev/null || true
+x_pid=$root_x DISPLAY=$root_display
 
 kill "$x_pid"
 wait "$x_pid" 2>/dev/null || true
