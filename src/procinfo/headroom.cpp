@@ -48,7 +48,7 @@ Reading read_device_left(int proc, std::uint64_t zram_kib)
     if (const char *error = read_fields(proc, kib))
         return failure(error);
     const std::uint64_t zram_free = std::min(kib[swap_free], zram_kib);
-    return figure(ram_left(kib) + kib[swap_free] - zram_free / zram_ratio);
+    return figure(ram_left(kib) + kib[swap_free] - zram_free + zram_worth(zram_free));
 }
 
 Reading read_in_use(int proc)

@@ -136,16 +136,22 @@ Reading read_swap_areas(int proc, std::uint64_t &zram_kib);
 constexpr std::uint64_t limit_margin = 10240;
 
 // What filling compressed swap costs in RAM: a page swapped out to zram
-// still takes its compressed size, about half of it for a browser's pages
-// (lzo-rle and lz4 give 2:1 to 3:1 on them; the worse end is taken).
-constexpr std::uint64_t zram_ratio = 2;
+// still takes its compressed size and the allocator's slack, a third of it
+// for a browser's pages (3.2:1 to 4.2:1 measured at zram's fullest on the
+// emulated device with lzo-rle; the worse end, rounded down, is taken).
+// So free zram is worth what filling it gives back: the rest.
+constexpr std::uint64_t zram_ratio = 3;
+constexpr std::uint64_t zram_worth(std::uint64_t zram_kib)
+{
+    return zram_kib - zram_kib / zram_ratio;
+}
 
 // What the device has left, in KiB, from meminfo under proc: MemFree,
 // Active(file), Inactive(file) and KReclaimable (SReclaimable before Linux
 // 4.20), which do not move with the kernel's watermarks, plus what is free
 // of every swap area (SwapFree). Free swap that may be zram, at most
-// zram_kib of it, counts only for the RAM filling it gives back: less
-// 1/zram_ratio of it, which the compressed pages take.
+// zram_kib of it, counts only for the RAM filling it gives back
+// (zram_worth): less what the compressed pages take.
 Reading read_device_left(int proc, std::uint64_t zram_kib);
 
 // What is in use that the kernel cannot give back, in KiB, from meminfo

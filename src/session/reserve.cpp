@@ -130,14 +130,18 @@ bool choose_reserve()
             return false;
         }
         // What the device keeps in hand: swap takes a burst in its stride;
-        // without it the device has only RAM.
-        const std::uint64_t floor = totals.swap > 0 ? totals.total / 4 : totals.ram / 6;
+        // without it the device has only RAM. zram is worth what the count
+        // counts it at: what filling it gives back.
+        const std::uint64_t worth = totals.total - totals.zram + zram_worth(totals.zram);
+        const std::uint64_t floor = totals.swap > 0 ? worth / 4 : totals.ram / 6;
         chosen = static_cast<std::int64_t>(floor + keep) + margin_headroom_kib;
         std::snprintf(figures, sizeof figures,
                       "RAM+swap %" PRIu64 " KiB: %s %" PRIu64 ", the kernel's own %" PRIu64
                       ", margin %" PRId64 " KiB", totals.total,
-                      totals.swap > 0 ? "a quarter" : "a sixth of RAM", floor, keep,
-                      margin_headroom_kib);
+                      totals.swap == 0   ? "a sixth of RAM"
+                      : totals.zram > 0 ? "a quarter, zram at what it gives back,"
+                                        : "a quarter",
+                      floor, keep, margin_headroom_kib);
     } else {
         std::uint64_t in_use = 0;
         std::uint64_t x_count = 0;

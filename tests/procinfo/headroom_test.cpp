@@ -82,17 +82,18 @@ TEST(DeviceLeft, FailsWithTheMeminfoMessages)
     }, mem_open_error);
 }
 
-// Filling free zram moves pages out of RAM but keeps half their size in it:
-// it counts at half. Free swap is taken as zram first, at most its size.
+// Filling free zram moves pages out of RAM but keeps a third of their size
+// in it: it counts at two thirds. Free swap is taken as zram first, at most
+// its size.
 TEST(DeviceLeft, FreeZramCountsAtWhatItGivesBack)
 {
     const std::string ram = "MemTotal: 1 kB\nMemFree: 10 kB\nActive(file): 0 kB\n"
                             "Inactive(file): 0 kB\nKReclaimable: 0 kB\n";
     support::expect_reads(read_left_zram, "meminfo", {
-        {ram + "SwapTotal: 32768 kB\nSwapFree: 32768 kB\n", 10 + 16384},
-        {ram + "SwapTotal: 32768 kB\nSwapFree: 1000 kB\n", 10 + 500},
+        {ram + "SwapTotal: 32768 kB\nSwapFree: 32768 kB\n", 10 + 32768 - 10922},
+        {ram + "SwapTotal: 32768 kB\nSwapFree: 1000 kB\n", 10 + 1000 - 333},
         // A disk of 64 MiB beside it, all free.
-        {ram + "SwapTotal: 98304 kB\nSwapFree: 98304 kB\n", 10 + 65536 + 16384},
+        {ram + "SwapTotal: 98304 kB\nSwapFree: 98304 kB\n", 10 + 65536 + 32768 - 10922},
         {ram + "SwapTotal: 0 kB\nSwapFree: 0 kB\n", 10},
     });
 }
