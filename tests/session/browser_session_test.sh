@@ -155,7 +155,10 @@ fake_proc() {
         "$ram" "$((ram - in_use - 4000))" "$(((ram - in_use) / 2))" "$((swap + second))" \
         "$((swap + second))" >"$proc/meminfo"
     printf 'Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n' >"$proc/swaps"
-    [ "$swap" -eq 0 ] || printf '/dev/sda2                               partition\t%s\t\t0\t\t-2\n' \
+    # Named zram-*: the area is compressed swap in RAM.
+    local area=/dev/sda2
+    case $1 in zram-*) area=/dev/zram0 ;; esac
+    [ "$swap" -eq 0 ] || printf '%-40s partition\t%s\t\t0\t\t-2\n' "$area" \
         "$swap" >>"$proc/swaps"
     [ "$second" -eq 0 ] || printf '/swapfile                               file\t\t1048576\t\t0\t\t-3\n' \
         >>"$proc/swaps"
@@ -179,7 +182,8 @@ fake_proc() {
 # from the device at rest and the X server counted as the watchdog counts
 # it (its program size with the size count). A reserve cut to fit the
 # device, and a browser left less than 16 MiB, are said with what the
-# device lacks. Figures past 2^31 KiB are figures like any other.
+# device lacks. Figures past 2^31 KiB are figures like any other; zram
+# counts at what filling it gives back, two thirds, in the floor too.
 while read -r name count ram in_use swap x_rss x_swap reserve limit; do
     fake_proc "$name" "$ram" "$in_use" "$swap" "$x_rss" "$x_swap" "$count"
     # Kernels before 3.8 give a zone's present pages, no managed ones.
@@ -231,7 +235,7 @@ done <<'CASES'
 device-64+64  headroom 49492    13760   65532 10700  0     37   77136
 no-managed-64+64 headroom 49492 13760   65532 10700  0     37   77136
 no-swap-64    headroom 49492    13760   0     10700  0     17   32084
-zram-64+z32   headroom 49492    13760   32768 10700  0     29   52564
+zram-64+z32   headroom 49492    13760   32768 10700  0     26   55636
 shape-48+48   headroom 31772    12000   49148 10700  0     29   51224
 no-swap-128   headroom 114404   14200   0     10600  0     28   85732
 shape-128+128 headroom 114404   14200   131068 10600 0     69   174816
