@@ -14,16 +14,34 @@ Reading read_process_pages(int dir)
     return cut_number(buf, statm_parse_error);
 }
 
-Reading read_process_resident(int dir)
+namespace {
+
+Reading read_held(int dir, bool swap_needed)
 {
     if (const char *error = read_text(dir, status_file, file_buf, sizeof file_buf))
         return failure(error);
     constexpr const char *keys[] = {"VmRSS", "VmSwap"};
     std::uint64_t kib[2];
-    if (!find_fields(file_buf, keys, 2, kib) || kib[0] == field_missing ||
-        kib[1] == field_missing)
+    if (!find_fields(file_buf, keys, 2, kib) || kib[0] == field_missing)
         return failure(status_parse_error);
+    if (kib[1] == field_missing) {
+        if (swap_needed)
+            return failure(status_parse_error);
+        kib[1] = 0;
+    }
     return figure(kib[0] + kib[1]);
+}
+
+} // namespace
+
+Reading read_process_resident(int dir)
+{
+    return read_held(dir, true);
+}
+
+Reading read_process_share(int dir)
+{
+    return read_held(dir, false);
 }
 
 const char *check_process(int dir)

@@ -166,6 +166,10 @@ Reading read_process_pages(int dir);
 // stand) of the process whose /proc directory is dir, from its status.
 Reading read_process_resident(int dir);
 
+// What the process holds, for a log line: as read_process_resident, or
+// VmRSS alone where the kernel gives no VmSwap (before Linux 2.6.34).
+Reading read_process_share(int dir);
+
 // nullptr while the process whose /proc directory is dir still has its
 // status, else status_open_error: once a process has ended (and been
 // reaped), nothing can be reached through its directory.

@@ -81,7 +81,10 @@ bool read_figures()
 // nullptr when the figures are merely unreadable.
 const char *kernel_lacks()
 {
-    if (counts_headroom() && read_device_left(proc, 0).error == mem_parse_error)
+    // Without the file LRU fields the device's rest cannot be read either:
+    // only the size count, with a reserve given, runs there.
+    const bool lru = read_device_left(proc, 0).error != mem_parse_error;
+    if (counts_headroom() && !lru)
         return "its /proc/meminfo has no Active(file), Inactive(file) or KReclaimable "
                "(SReclaimable) (Linux 2.6.28 and later have them): the headroom count "
                "cannot run; set BROWSER_WATCHDOG_COUNT=size and RESERVE_MIB";
@@ -93,6 +96,10 @@ const char *kernel_lacks()
         const bool parse = dir >= 0 && read_process_resident(dir).error == status_parse_error;
         if (dir >= 0)
             close(dir);
+        if (parse && !lru)
+            return "the X server's status has no VmRSS or VmSwap (Linux 2.6.34 and later "
+                   "have them): the resident count cannot run; set "
+                   "BROWSER_WATCHDOG_COUNT=size and RESERVE_MIB";
         if (parse)
             return "the X server's status has no VmRSS or VmSwap (Linux 2.6.34 and later "
                    "have them): the resident count cannot run; set "

@@ -47,7 +47,7 @@ gboolean check_memory(gpointer)
 
     if (count->shares != nullptr) {
         std::uint64_t shared = 0;
-        fatal_if(find_count(count->shares)->measure(shared, x, m));
+        fatal_if(count->shares(shared, x, m));
     }
     g_print("%smemory limit exceeded, memory=%" PRIu64 " (X=%" PRIu64
             ", durezezur=%" PRIu64 ")\n",

@@ -36,6 +36,13 @@ const char *measure_resident(std::uint64_t &memory, std::uint64_t &x, std::uint6
     return add_shares(read_process_resident, 1, memory, x, m);
 }
 
+// What each process holds, VmRSS alone on a kernel without VmSwap: the
+// headroom count runs there, and its limit line must not end it.
+const char *measure_shares(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
+{
+    return add_shares(read_process_share, 1, memory, x, m);
+}
+
 const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
 {
     // Watched all the same: a process that is gone ends the watchdog.
@@ -54,7 +61,7 @@ const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint6
 constexpr Count counts[] = {
     {"size", measure_size, nullptr, false},
     {"resident", measure_resident, nullptr, false},
-    {"headroom", measure_headroom, "resident", true},
+    {"headroom", measure_headroom, measure_shares, true},
 };
 
 } // namespace

@@ -74,9 +74,9 @@ struct Count {
     // and m where the count is made of them (else 0). Returns nullptr, or
     // the message of what could not be read.
     const char *(*measure)(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m);
-    // The count whose shares the limit line gives where this one has none
-    // of its own; nullptr for its own.
-    const char *shares;
+    // Where this count has no shares of its own, what the limit line gives
+    // as each process's share, measured as measure is; nullptr otherwise.
+    const char *(*shares)(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m);
     // The swap counted in RAM plus swap: every area (read_swap_areas), or
     // the first only (read_swap_size).
     bool every_area;

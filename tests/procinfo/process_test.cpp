@@ -41,6 +41,19 @@ TEST(ProcessResident, FailsWithTheStatusMessages)
     }, status_open_error);
 }
 
+// A share for the limit line: VmRSS alone where the kernel has no VmSwap
+// (before 2.6.34), where the resident count itself cannot run.
+TEST(ProcessShare, VmRssAloneWithoutVmSwap)
+{
+    support::expect_reads(read_process_share, "status", {
+        {"Name:\tx\nVmRSS:\t30 kB\n", 30},
+        {"Name:\tx\nVmSwap:\t   7 kB\nVmRSS:\t  30 kB\n", 37},
+    });
+    support::expect_failed_reads(read_process_share, "status", {
+        {"Name:\tx\nVmSwap:\t0 kB\n", status_parse_error},
+    }, status_open_error);
+}
+
 TEST(ProcessResident, ReadsALiveProcessAndFailsOnceItHasEnded)
 {
     support::Standin standin;
