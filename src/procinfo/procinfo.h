@@ -137,8 +137,8 @@ constexpr std::uint64_t limit_margin = 10240;
 
 // What filling compressed swap costs in RAM: a page swapped out to zram
 // still takes its compressed size and the allocator's slack, a third of it
-// for a browser's pages (3.2:1 to 4.2:1 measured at zram's fullest on the
-// emulated device with lzo-rle; the worse end, rounded down, is taken).
+// for a browser's pages (3.0:1 to 4.2:1 measured at zram's fullest on the
+// emulated device with lzo-rle; the worse end is taken).
 // So free zram is worth what filling it gives back: the rest.
 constexpr std::uint64_t zram_ratio = 3;
 constexpr std::uint64_t zram_worth(std::uint64_t zram_kib)
