@@ -367,6 +367,21 @@ grep -q "^browser-session: browser [0-9]* is still held 15 s after its watchdog 
 [ ! -e "$work/ran" ] || fail "a browser never released ran"
 [ "$session_status" -eq 1 ] || fail "a browser held for ever ended the session with status $session_status"
 
+# A watchdog whose first check finds the limit reached ends the held
+# browser once its dialog is answered, and ends well (status 0): the
+# session says so and waits for memory, the browser never having run.
+rm -f "$work/ran"
+# shellcheck disable=SC2016 # the fake's own variables
+fake_watchdog at-limit 'kill -KILL "$2"; exit 0'
+run_session SESSION_ONCE= RESERVE_MIB="$least" BROWSER="$(command -v touch) $work/ran" \
+    PATH="$work/at-limit:$PATH"
+await "$work/session.err" "starting it again in 2 s" "$patience" || fail "no second start after the limit"
+grep -q "^browser-session: the watchdog found the limit reached before the browser ran: waiting for memory before it starts again$" \
+    "$work/session.err" || fail "the limit at the first check is not said"
+[ ! -e "$work/ran" ] || fail "a browser at the limit ran"
+kill "$session_pid"
+await_session_end
+
 # The display and the reserve read as numbers: leading zeros are a
 # number's (Xlib reads :0NN as display NN), and localhost is this machine.
 run_session RESERVE_MIB="0000000000$least" DISPLAY=":0${DISPLAY#:}.0"
