@@ -130,6 +130,15 @@ start_xvfb() {
     export DISPLAY
 }
 
+# Whether the X server $1 serves display $2: its socket is there and, unless
+# it runs without a lock file (nolock as $3), its lock file holds its pid.
+# Another test may start a server on the same free display at the same
+# moment; only one of them takes it.
+x_serves() {
+    [ -e "/tmp/.X11-unix/X$2" ] || return 1
+    [ -n "${3:-}" ] || [ "$(tr -d ' \n' <"/tmp/.X$2-lock" 2>/dev/null)" = "$1" ]
+}
+
 # The pid that the X server of display $1 (":0", ":0.0") wrote into its
 # lock file, on stdout; fails when there is no lock file or no pid in it.
 x_server_pid() {

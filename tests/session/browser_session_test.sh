@@ -36,10 +36,11 @@ start_x() {
         x_pid=$!
         pids+=("$x_pid")
         for _ in $(seq "$patience"); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
+            x_serves "$x_pid" "$n" "${1:-}" && break
+            kill -0 "$x_pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -0 "$x_pid" 2>/dev/null && break
+        x_serves "$x_pid" "$n" "${1:-}" && kill -0 "$x_pid" 2>/dev/null && break
     done
     export DISPLAY=":$n"
 }

@@ -69,11 +69,11 @@ for n in $(seq 160 199); do
     Xvfb ":$n" -nolisten tcp >"$work/xvfb.log" 2>&1 &
     x_pid=$!
     for _ in $(seq "$patience"); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
+        x_serves "$x_pid" "$n" && break
         kill -0 "$x_pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$x_pid" 2>/dev/null && break
+    x_serves "$x_pid" "$n" && kill -0 "$x_pid" 2>/dev/null && break
     x_pid=
 done
 [ -n "$x_pid" ] || { echo "FAIL: no X server"; cat "$work/xvfb.log"; exit 1; }
