@@ -4,14 +4,27 @@
 
 #include "procinfo/procinfo.h"
 
-Reading read_swap_size(int proc)
+namespace {
+
+// Reads swaps under proc whole into file_buf. False when it cannot be read:
+// swap is optional, so none then holds 0 with the message as its warning.
+bool read_swaps(int proc, Reading &none)
 {
     const long n = read_whole(proc, swaps_file.name, file_buf, sizeof file_buf);
-    if (n == cannot_open || n == cannot_read) {
-        Reading none = figure(0);
-        none.warning = n == cannot_open ? swap_open_error : swap_read_error;
+    if (n != cannot_open && n != cannot_read)
+        return true;
+    none = figure(0);
+    none.warning = n == cannot_open ? swap_open_error : swap_read_error;
+    return false;
+}
+
+} // namespace
+
+Reading read_swap_size(int proc)
+{
+    Reading none = figure(0);
+    if (!read_swaps(proc, none))
         return none;
-    }
     // The header, then the first area's line, if any.
     char *header_end = std::strchr(file_buf, '\n');
     if (header_end == nullptr || header_end[1] == '\0')
@@ -31,12 +44,9 @@ bool is_zram(const char *area)
 Reading read_swap_areas(int proc, std::uint64_t &zram_kib)
 {
     zram_kib = 0;
-    const long n = read_whole(proc, swaps_file.name, file_buf, sizeof file_buf);
-    if (n == cannot_open || n == cannot_read) {
-        Reading none = figure(0);
-        none.warning = n == cannot_open ? swap_open_error : swap_read_error;
+    Reading none = figure(0);
+    if (!read_swaps(proc, none))
         return none;
-    }
     char *line = std::strchr(file_buf, '\n');
     std::uint64_t all = 0;
     while (line != nullptr && line[1] != '\0') {
