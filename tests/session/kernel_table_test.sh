@@ -9,9 +9,8 @@
 #     to a watchdog that fails at its first check.
 #   - The watchdog alone, with each count: one this kernel cannot give ends
 #     it at start with its fatal line, status 1, before it waits for its
-#     first check or releases a held browser; any other is read at once,
-#     releases a held browser, and at the limit finds the kernel's figures,
-#     stops the browser and shows its dialog.
+#     first check; any other, held at the limit from its first check,
+#     finds the kernel's figures, stops the browser and shows its dialog.
 # What runs and what is refused is the table's: the headroom count needs
 # the file LRU lists, the resident count VmSwap, a chosen reserve for a
 # count of the processes the file LRU lists too.
@@ -320,18 +319,8 @@ watchdog_row() {
             problem "the watchdog waits for its first check with a count this kernel cannot give"
         watchdog_end
     fi
-    # Held: released at once, or never.
-    watchdog_once "$count" held 1
-    if [ "$expected" = refused ]; then
-        expect_fatal "with a held browser"
-        return
-    fi
-    if await_watchdog_log "^Browser controller: signalling process $browser_pid ($(kill -l CONT))... ok$"; then
-        [ "$(process_state "$browser_pid")" != T ] || problem "the browser is still stopped"
-    else
-        problem "the held browser was not released: $(cat "$work/watchdog.log")"
-    fi
-    watchdog_end
+    # Releasing a held browser is the session's, run above with every count.
+    [ "$expected" = runs ] || return 0
     # At the limit: the kernel's figures, the browser stopped, the dialog.
     total=$((dev_mem_total + dev_swap_total))
     case $count in

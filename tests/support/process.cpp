@@ -131,6 +131,12 @@ bool install_filter(std::vector<sock_filter> &filter)
 
 } // namespace
 
+bool refuse_calls(const std::vector<Refusal> &refused)
+{
+    std::vector<sock_filter> filter = refusal_filter(refused);
+    return install_filter(filter);
+}
+
 Watchdog::~Watchdog()
 {
     if (pid > 0 && !ended) {

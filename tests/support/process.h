@@ -22,6 +22,11 @@ struct Refusal {
     int error;
 };
 
+// Installs in the calling process, for it and all it starts, a seccomp
+// filter that answers each refused call with its errno; false when it
+// cannot. Nothing to refuse installs nothing.
+bool refuse_calls(const std::vector<Refusal> &refused);
+
 struct Options {
     std::vector<std::string> args;  // after the program name
     std::vector<Mount> mounts;      // needs root: see can_mount()

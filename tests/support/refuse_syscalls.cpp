@@ -7,16 +7,13 @@
 // Status 2 for a name it does not know, 125 when no filter could be
 // installed or it does not answer ENOSYS; else the command's.
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
+
+#include "support/process.h"
 
 namespace {
 
@@ -104,38 +101,15 @@ long number_of(const char *name)
     return -1;
 }
 
-// The numbers are this machine's own: a process of another ABI would be
-// let through rather than refused the wrong calls.
-#if defined(__x86_64__) && !defined(__ILP32__)
-constexpr __u32 own_arch = AUDIT_ARCH_X86_64;
-#elif defined(__i386__)
-constexpr __u32 own_arch = AUDIT_ARCH_I386;
-#elif defined(__aarch64__)
-constexpr __u32 own_arch = AUDIT_ARCH_AARCH64;
-#else
-constexpr __u32 own_arch = 0;
-#endif
-
+// Refuses the calls, then makes sure each now answers ENOSYS: were the
+// filter not there, these arguments are invalid for every one of them.
 bool install(const std::vector<long> &refused)
 {
-    std::vector<sock_filter> filter;
-    if (own_arch != 0) {
-        filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)));
-        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, own_arch, 1, 0));
-        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-    }
-    filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
-    for (const long nr : refused) {
-        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(nr), 0, 1));
-        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS));
-    }
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-    sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+    std::vector<support::Refusal> refusals;
+    for (const long nr : refused)
+        refusals.push_back({nr, ENOSYS});
+    if (!support::refuse_calls(refusals))
         return false;
-    // Each refused call must now answer ENOSYS. Were the filter not there,
-    // these arguments are invalid for every one of them: nothing is done.
     for (const long nr : refused) {
         errno = 0;
         if (syscall(nr, -1L, -1L, -1L, -1L, -1L, -1L) != -1 || errno != ENOSYS)
