@@ -175,4 +175,13 @@ Reading read_process_share(int dir);
 // reaped), nothing can be reached through its directory.
 const char *check_process(int dir);
 
+// A memory pressure trigger on pressure/memory under proc (Linux 5.2 and
+// later with pressure stall information): a non-blocking descriptor that
+// polls POLLPRI once tasks have stalled on memory for a short time within
+// a second (two seconds where only that is allowed), POLLERR once the
+// trigger is gone. -1 where none can be had, with errno's reason in error:
+// no such file, no right to a trigger (before Linux 6.5, without
+// CAP_SYS_RESOURCE), or a file that is not the kernel's.
+int open_pressure_trigger(int proc, int &error);
+
 #endif

@@ -193,7 +193,8 @@ bool choose_reserve()
     }
     limit_fits();
     reserve_total = totals.total;
-    say("reserve %" PRIu64 " MiB (%s): limit %" PRId64 " KiB", reserve_mib, figures, limit);
+    say("reserve %" PRIu64 " MiB (%s): limit %" PRId64 " KiB%s", reserve_mib, figures, limit,
+        wakes_words);
     say_room();
     return true;
 }
@@ -233,7 +234,8 @@ void check_reserve(const char *text)
                "reserve is %" PRIu64 " MiB: not starting the browser",
                given_text, least, least / 1024 + 1);
     reserve_total = totals.total;
-    say("reserve %" PRIu64 " MiB (RESERVE_MIB): limit %" PRId64 " KiB", reserve_mib, limit);
+    say("reserve %" PRIu64 " MiB (RESERVE_MIB): limit %" PRId64 " KiB%s", reserve_mib, limit,
+        wakes_words);
     say_room();
 }
 

@@ -50,9 +50,18 @@ extern bool once;
 // a watchdog not in PATH.
 void read_settings();
 
-// The count and the period the watchdog is to take, exported for it;
-// refuses any it would not take.
+// The count, the period and the dialog the watchdog is to take, exported
+// for it; refuses any it would not take. The session's watchdog prepares
+// its dialog in advance (BROWSER_WATCHDOG_DIALOG=ready) unless told
+// "plain".
 void choose_watchdog_settings();
+
+// How the watchdog's checks are woken, for the reserve's line: with the
+// adaptive period, "; checks on memory pressure too" where this process
+// can have a memory pressure trigger under /proc, as its watchdog will, or
+// "; checks on its period alone (no memory pressure trigger: REASON)";
+// empty with the fixed period.
+extern char wakes_words[128];
 
 // Where name is found as PATH finds commands, into path of size bytes;
 // false when it is not.

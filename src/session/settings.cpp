@@ -1,4 +1,5 @@
 // The session's settings, from its environment.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@ char words[4096];
 char *browser_argv[max_words + 1];
 
 const SessionCount *session_count;
+char wakes_words[128];
 int proc = -1;
 const char *proc_name;
 bool once;
@@ -118,6 +120,29 @@ void choose_watchdog_settings()
     if (std::strcmp(period, "adaptive") != 0 && std::strcmp(period, "fixed") != 0)
         refuse("BROWSER_WATCHDOG_PERIOD=%s is neither adaptive nor fixed: not starting the "
                "browser", period);
+    const char *dialog = setting("BROWSER_WATCHDOG_DIALOG", "ready");
+    if (std::strcmp(dialog, "ready") != 0 && std::strcmp(dialog, "plain") != 0)
+        refuse("BROWSER_WATCHDOG_DIALOG=%s is neither ready nor plain: not starting the "
+               "browser", dialog);
     setenv("BROWSER_WATCHDOG_COUNT", count, 1);
     setenv("BROWSER_WATCHDOG_PERIOD", period, 1);
+    setenv("BROWSER_WATCHDOG_DIALOG", dialog, 1);
+
+    wakes_words[0] = '\0';
+    if (std::strcmp(period, "adaptive") != 0)
+        return;
+    // The watchdog, of this user and these rights, asks the same /proc.
+    const int real_proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = errno;
+    const int trigger = real_proc < 0 ? -1 : open_pressure_trigger(real_proc, error);
+    if (trigger >= 0)
+        std::snprintf(wakes_words, sizeof wakes_words, "; checks on memory pressure too");
+    else
+        std::snprintf(wakes_words, sizeof wakes_words,
+                      "; checks on its period alone (no memory pressure trigger: %s)",
+                      std::strerror(error));
+    if (trigger >= 0)
+        close(trigger);
+    if (real_proc >= 0)
+        close(real_proc);
 }

@@ -6,11 +6,19 @@
 #include "watchdog/watchdog.h"
 
 bool browser_held;
+guint next_check;
 const char held_release_error[] = "cannot release the held browser";
 
 namespace {
 
 Growth growth = nothing_seen;
+bool dialog_asked;
+
+gboolean prepare_in_turn(gpointer)
+{
+    prepare_dialog();
+    return FALSE;
+}
 
 } // namespace
 
@@ -38,12 +46,19 @@ gboolean check_memory(gpointer)
             if (!signal_process(moz_pid, moz_dir, SIGCONT))
                 do_error(held_release_error);
         }
+        // Once the browser runs, out of this check's way.
+        if (dialog_ready && !dialog_asked) {
+            dialog_asked = true;
+            g_idle_add(prepare_in_turn, nullptr);
+        }
         if (!period_adaptive)
             return TRUE;
         const std::int64_t now_ms = g_get_monotonic_time() / 1000;
-        g_timeout_add(next_period(growth, memory, total_memory, now_ms), check_memory, nullptr);
+        next_check = g_timeout_add(next_period(growth, memory, total_memory, now_ms),
+                                   check_memory, nullptr);
         return FALSE;
     }
+    next_check = 0;
 
     if (count->shares != nullptr) {
         std::uint64_t shared = 0;

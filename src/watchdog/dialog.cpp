@@ -1,9 +1,27 @@
 // The low-memory dialog and the end of the browser.
 #include <csignal>
+#include <cstring>
+#include <sys/mman.h>
 
 #include "watchdog/watchdog.h"
 
+bool dialog_ready;
+
+void choose_dialog(const char *value)
+{
+    if (value == nullptr || *value == '\0' || std::strcmp(value, "plain") == 0)
+        dialog_ready = false;
+    else if (std::strcmp(value, "ready") == 0)
+        dialog_ready = true;
+    else
+        do_error(invalid_usage_error);
+}
+
 namespace {
+
+// Built once: in advance when prepared, else at the act.
+GtkWidget *dialog;
+bool shown;
 
 // A window manager may hold a short grab while it maps a window: about a
 // second of retries before the holder is taken to be the stopped browser.
@@ -56,9 +74,7 @@ gboolean on_map(GtkWidget *dialog, GdkEvent *, gpointer)
     return FALSE;
 }
 
-} // namespace
-
-void show_dialog()
+GtkWidget *build_dialog()
 {
     GtkWidget *dialog = gtk_dialog_new_with_buttons(
         "Error", nullptr,
@@ -81,7 +97,64 @@ void show_dialog()
                           nullptr, G_CONNECT_SWAPPED);
     g_signal_connect(dialog, "map-event", G_CALLBACK(on_map), nullptr);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    return dialog;
+}
 
+// Draws every label's text and every image of widget's tree on drawing,
+// as the dialog would on its window: the glyphs are rendered and reach the
+// X server now.
+void draw_off_screen(GtkWidget *widget, gpointer drawing)
+{
+    auto *pixmap = static_cast<GdkPixmap *>(drawing);
+    if (GTK_IS_LABEL(widget)) {
+        GdkGC *pen = gdk_gc_new(pixmap);
+        gdk_draw_layout(pixmap, pen, 0, 0, gtk_label_get_layout(GTK_LABEL(widget)));
+        g_object_unref(pen);
+    } else if (GTK_IS_IMAGE(widget) &&
+               gtk_image_get_storage_type(GTK_IMAGE(widget)) == GTK_IMAGE_STOCK) {
+        gchar *stock = nullptr;
+        GtkIconSize size = GTK_ICON_SIZE_INVALID;
+        gtk_image_get_stock(GTK_IMAGE(widget), &stock, &size);
+        if (GdkPixbuf *icon = gtk_widget_render_icon(widget, stock, size, nullptr)) {
+            gdk_draw_pixbuf(pixmap, nullptr, icon, 0, 0, 0, 0, -1, -1, GDK_RGB_DITHER_NORMAL,
+                            0, 0);
+            g_object_unref(icon);
+        }
+    }
+    if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), draw_off_screen, drawing);
+}
+
+} // namespace
+
+void prepare_dialog()
+{
+    if (dialog != nullptr || shown)
+        return;
+    dialog = build_dialog();
+    // Everything the window holds is shown, the window itself stays
+    // unmapped: its size, its text's layout and its icon are worked out
+    // now, and drawing it off screen loads the glyphs, on the X server
+    // too.
+    gtk_widget_show_all(GTK_DIALOG(dialog)->vbox);
+    gtk_widget_realize(dialog);
+    GtkRequisition size;
+    gtk_widget_size_request(dialog, &size);
+    GdkPixmap *drawing = gdk_pixmap_new(dialog->window, size.width, size.height, -1);
+    draw_off_screen(dialog, drawing);
+    g_object_unref(drawing);
+    // Locks what is in RAM now, and whatever the act faults in later, but
+    // pages nothing in: the program's size in RAM stays what it is. Refused
+    // before Linux 4.4 or without the right to lock as much as the program
+    // maps; then the kernel may take it back as from any other program.
+    mlockall(MCL_CURRENT | MCL_ONFAULT);
+}
+
+void show_dialog()
+{
+    shown = true;
+    if (dialog == nullptr)
+        dialog = build_dialog();
     g_print("%sshowing confirmation dialog\n", prefix);
     gtk_widget_show_all(dialog);
     gtk_window_present(GTK_WINDOW(dialog));

@@ -46,6 +46,7 @@ void start(int &argc, char **&argv)
     choose_count(std::getenv("BROWSER_WATCHDOG_COUNT"));
     choose_start(std::getenv("BROWSER_WATCHDOG_START"));
     choose_period(std::getenv("BROWSER_WATCHDOG_PERIOD"));
+    choose_dialog(std::getenv("BROWSER_WATCHDOG_DIALOG"));
 
     // Handles that stay bound to the processes named now: a pid that is
     // reused later can never turn the watchdog on a stranger.
@@ -83,5 +84,6 @@ void start(int &argc, char **&argv)
 
     // A held browser waits for its first check: it comes at once.
     if (!browser_held || check_memory(nullptr) == TRUE)
-        g_timeout_add(check_period, check_memory, nullptr);
+        next_check = g_timeout_add(check_period, check_memory, nullptr);
+    watch_pressure();
 }

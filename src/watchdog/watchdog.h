@@ -156,8 +156,20 @@ void choose_start(const char *value);
 // after check_period, or, with the adaptive period, arms the next check
 // itself and returns FALSE. At or above the limit it logs the figures,
 // calls memory_error() and returns FALSE so that it never runs again. A
-// count that cannot be read is fatal.
+// count that cannot be read is fatal. The first check below the limit
+// also has the dialog prepared (prepare_dialog), once the browser runs.
 gboolean check_memory(gpointer unused);
+
+// The timer of the next check, 0 once the limit was reached.
+extern guint next_check;
+
+// --- The memory pressure trigger (pressure.cpp) -----------------------------
+
+// With the adaptive period, while checks go on: where a memory pressure
+// trigger can be had (open_pressure_trigger), a stall on memory runs the
+// next check at once, in place of its timer. Where none can be had, or
+// once the trigger is gone, the period works alone. Nothing is logged.
+void watch_pressure();
 
 // --- The watched processes (process.cpp, signal.cpp) -----------------------
 
@@ -203,8 +215,23 @@ void guard_freeze();
 
 // --- The dialog (dialog.cpp) -----------------------------------------------
 
-// Builds, logs and shows the modal low-memory dialog, which takes the
-// pointer and keyboard once mapped. Returns without waiting for the answer.
+// When the dialog is built, chosen once from BROWSER_WATCHDOG_DIALOG:
+// unset, empty or "plain", at the act; "ready", in advance, once the
+// browser runs, so that the act itself allocates as little as it can. Any
+// other value is invalid usage.
+extern bool dialog_ready;
+void choose_dialog(const char *value);
+
+// With dialog_ready, once: builds the dialog without showing it, lays out
+// its text and icon and draws them off screen, so that fonts, glyphs, icon
+// and theme are loaded, then asks that what the program has loaded stay in
+// RAM (locked where the kernel and the program's rights allow it, else
+// left as it is). Does nothing after the dialog was shown.
+void prepare_dialog();
+
+// Builds (unless prepared), logs and shows the modal low-memory dialog,
+// which takes the pointer and keyboard once mapped. Returns without
+// waiting for the answer.
 void show_dialog();
 
 // The reaction to the limit: freeze_browser(), then show_dialog().

@@ -214,7 +214,7 @@ while read -r name count ram in_use swap x_rss x_swap reserve limit; do
     # A total far past this machine's: its watchdog, on the real /proc,
     # refuses the reserve; the choice is what is checked.
     if [ "${name#big-}" != "$name" ]; then
-        await "$work/session.err" ": limit $limit KiB$" "$patience" ||
+        await "$work/session.err" ": limit $limit KiB; checks on " "$patience" ||
             fail "$name: not a limit of $limit KiB"
         grep -q "^browser-session: reserve $reserve MiB (RAM+swap $((ram + swap)) KiB: " \
             "$work/session.err" || fail "$name: not a reserve of $reserve MiB"
@@ -222,7 +222,7 @@ while read -r name count ram in_use swap x_rss x_swap reserve limit; do
         continue
     fi
     await_release
-    grep -q "^browser-session: reserve $reserve MiB (RAM+swap $((ram + swap)) KiB: .*): limit $limit KiB$" \
+    grep -q "^browser-session: reserve $reserve MiB (RAM+swap $((ram + swap)) KiB: .*): limit $limit KiB; checks on " \
         "$work/session.err" || fail "$name: not a reserve of $reserve MiB and a limit of $limit KiB"
     case $name in
         cut-*) grep -q "the device lacks [0-9]* KiB; reserve cut to $reserve MiB$" "$work/session.err" ||
@@ -269,7 +269,7 @@ await_session_end
 [ ! -s "$work/session.log" ] || fail "a watchdog was started on unreadable figures"
 run_session SESSION_PROC="$work/proc-cut-64+0" RESERVE_MIB=007
 await_release
-{ grep -qx "browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB" "$work/session.err" &&
+{ grep -q "^browser-session: reserve 7 MiB (RESERVE_MIB): limit 42324 KiB; checks on " "$work/session.err" &&
     grep -q "memory_diff=7168$" "$work/session.log"; } || fail "RESERVE_MIB did not win"
 kill "$browser_pid"
 await_session_end
@@ -301,6 +301,9 @@ expect_refused "an unknown count" \
 expect_refused "an unknown period" \
     "^browser-session: BROWSER_WATCHDOG_PERIOD=3000 is neither adaptive nor fixed: not starting the browser$" \
     RESERVE_MIB="$least" BROWSER_WATCHDOG_PERIOD=3000
+expect_refused "an unknown dialog" \
+    "^browser-session: BROWSER_WATCHDOG_DIALOG=early is neither ready nor plain: not starting the browser$" \
+    RESERVE_MIB="$least" BROWSER_WATCHDOG_DIALOG=early
 
 # The browser command is split into words, never expanded as a pattern.
 touch "$work/glob-a" "$work/glob-b"
@@ -482,14 +485,21 @@ printf 'MemTotal: 49492 kB\nMemFree: 31732 kB\nActive(file): 1000 kB\nInactive(f
     >"$work/proc-two-areas/meminfo"
 printf 'Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n/dev/sda2                               partition\t65536\t\t0\t\t-2\n/dev/zram0                              partition\t65536\t\t60000\t\t100\n' \
     >"$work/proc-two-areas/swaps"
+# No memory pressure information there either (a kernel before 5.2): the
+# watchdog checks on its period alone, and the session says so.
 # shellcheck disable=SC2016 # the inner shell's own arguments
 session_cmd=(unshare -m sh -c 'for f in meminfo swaps zoneinfo; do
-    mount --bind "$0/$f" "/proc/$f" || exit 1; done; exec "$@"' "$work/proc-two-areas" "$session")
+    mount --bind "$0/$f" "/proc/$f" || exit 1; done
+    [ ! -d /proc/pressure ] || mount -t tmpfs none /proc/pressure || exit 1; exec "$@"' \
+    "$work/proc-two-areas" "$session")
 run_session
 await_release
 session_cmd=("$session")
-grep -q "^browser-session: reserve [0-9]* MiB (RAM+swap 180564 KiB: " "$work/session.err" ||
-    fail "two swap areas: not both counted"
+grep -q "^browser-session: reserve [0-9]* MiB (RAM+swap 180564 KiB: .*; checks on its period alone (no memory pressure trigger: No such file or directory)$" \
+    "$work/session.err" || fail "two swap areas: not both counted, or a trigger said where none is"
+# The watchdog prepares its dialog in advance.
+tr '\0' '\n' <"/proc/$(pgrep -P "$session_pid" -x "$(comm_name browser-watchdog)")/environ" |
+    grep -qx BROWSER_WATCHDOG_DIALOG=ready || fail "the watchdog was not told to prepare its dialog"
 grep -q "memory limit exceeded" "$work/session.log" && fail "two swap areas: a dialog at the first check"
 kill "$browser_pid"
 await_session_end

@@ -114,20 +114,26 @@ as_kernel() {
     shift
     while [ "$1" != -- ]; do laid+=("$1"); shift; done
     shift
+    local psi=yes
+    has psi || psi=no
     # shellcheck disable=SC2016 # the inner shell's own arguments
     kernel_cmd=(unshare -m --propagation private -- "$BASH" -c '
-        dir=$1 n=$2
-        shift 2
+        dir=$1 n=$2 psi=$3
+        shift 3
         for f in meminfo swaps zoneinfo; do
             mount --bind "$dir/$f" "/proc/$f" || exit 126
         done
+        # A kernel before pressure stall information has no /proc/pressure.
+        if [ "$psi" = no ] && [ -d /proc/pressure ]; then
+            mount -t tmpfs none /proc/pressure || exit 126
+        fi
         for ((; n > 0; n--)); do
             for f in status statm; do
                 mount --bind "$dir/$1/$f" "/proc/$1/$f" || exit 126
             done
             shift
         done
-        exec "$@"' _ "$dir" "${#laid[@]}" "${laid[@]}" "$refuse" "${refused_calls[@]}" -- "$@")
+        exec "$@"' _ "$dir" "${#laid[@]}" "$psi" "${laid[@]}" "$refuse" "${refused_calls[@]}" -- "$@")
 }
 
 # The device every kernel runs on: 64 MiB of RAM and a 64 MiB swap disk.
@@ -167,6 +173,11 @@ session_once() {
             "RAM+swap: $(cat "$work/session.log")"
         ! grep -q 'fatal error' "$work/session.log" ||
             problem "${*:-defaults}: the watchdog failed: $(grep 'fatal error' "$work/session.log")"
+        # How the checks are woken: never by a trigger a kernel cannot give.
+        local wakes='; checks on memory pressure too$\|; checks on its period alone (no memory pressure trigger: [A-Za-z ]*)$'
+        has psi || wakes='; checks on its period alone (no memory pressure trigger: No such file or directory)$'
+        grep -q "^browser-session: reserve .*: limit [0-9]* KiB\($wakes\)" "$work/session.err" ||
+            problem "${*:-defaults}: the reserve line says otherwise how checks are woken: $(cat "$work/session.err")"
         return
     fi
     reap "$pid"

@@ -31,19 +31,20 @@
 #   tabs    two tabs between the columns of /proc/swaps               5.8
 #           (its header and columns, name, type, size, used and
 #           priority, are the same since 2.6)
+#   psi     /proc/pressure/memory, for a memory pressure trigger      5.2
 kernel_table='
-kernel calls lru srec shmem kstack avail percpu krec vmswap rss umask managed node boost tabs
-2.6.27 3.2   -   y    -     -      -     -      -    -      -   -     -       -    -     -
-2.6.32 3.2   y   y    y     y      -     -      -    -      -   -     -       -    -     -
-3.2    3.2   y   y    y     y      -     -      -    y      -   -     -       -    -     -
-3.10   3.10  y   y    y     y      -     -      -    y      -   -     y       -    -     -
-4.4    4.4   y   y    y     y      y     -      -    y      -   -     y       -    -     -
-4.9    4.9   y   y    y     y      y     -      -    y      y   y     y       y    -     -
-4.14   4.14  y   y    y     y      y     -      -    y      y   y     y       y    -     -
-4.19   4.19  y   y    y     y      y     y      -    y      y   y     y       y    -     -
-5.4    5.4   y   y    y     y      y     y      y    y      y   y     y       y    y     -
-5.10   5.10  y   y    y     y      y     y      y    y      y   y     y       y    y     y
-6.1    6.1   y   y    y     y      y     y      y    y      y   y     y       y    y     y
+kernel calls lru srec shmem kstack avail percpu krec vmswap rss umask managed node boost tabs psi
+2.6.27 3.2   -   y    -     -      -     -      -    -      -   -     -       -    -     -    -
+2.6.32 3.2   y   y    y     y      -     -      -    -      -   -     -       -    -     -    -
+3.2    3.2   y   y    y     y      -     -      -    y      -   -     -       -    -     -    -
+3.10   3.10  y   y    y     y      -     -      -    y      -   -     y       -    -     -    -
+4.4    4.4   y   y    y     y      y     -      -    y      -   -     y       -    -     -    -
+4.9    4.9   y   y    y     y      y     -      -    y      y   y     y       y    -     -    -
+4.14   4.14  y   y    y     y      y     -      -    y      y   y     y       y    -     -    -
+4.19   4.19  y   y    y     y      y     y      -    y      y   y     y       y    -     -    -
+5.4    5.4   y   y    y     y      y     y      y    y      y   y     y       y    y     -    y
+5.10   5.10  y   y    y     y      y     y      y    y      y   y     y       y    y     y    y
+6.1    6.1   y   y    y     y      y     y      y    y      y   y     y       y    y     y    y
 '
 
 # The system calls the watchdog, the session or their C library may make

@@ -3,10 +3,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/wait.h>
+#include <utility>
 #include <unistd.h>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace support {
 
@@ -64,12 +67,13 @@ bool xdotool(const std::string &args)
     return std::system(command.c_str()) == 0;
 }
 
-unsigned long find_window(const std::string &name, double seconds)
+unsigned long find_window(const std::string &name, double seconds, bool visible)
 {
     const int tries = static_cast<int>(seconds * 20);
     for (int i = 0; i <= tries; ++i) {
-        const std::string command =
-            "xdotool search --onlyvisible --name '^" + name + "$' 2>/dev/null";
+        const std::string command = std::string("xdotool search ") +
+                                    (visible ? "--onlyvisible " : "") + "--name '^" + name +
+                                    "$' 2>/dev/null";
         FILE *out = popen(command.c_str(), "r");
         unsigned long window = 0;
         if (out != nullptr) {
@@ -82,6 +86,41 @@ unsigned long find_window(const std::string &name, double seconds)
         usleep(50000);
     }
     return 0;
+}
+
+std::string screen_image()
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return "";
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes size{};
+    XGetWindowAttributes(display, root, &size);
+    XImage *image = XGetImage(display, root, 0, 0, static_cast<unsigned>(size.width),
+                              static_cast<unsigned>(size.height), AllPlanes, ZPixmap);
+    std::string pixels;
+    if (image != nullptr) {
+        pixels.assign(image->data,
+                      static_cast<std::size_t>(image->bytes_per_line) *
+                          static_cast<std::size_t>(image->height));
+        XDestroyImage(image);
+    }
+    XCloseDisplay(display);
+    return pixels;
+}
+
+std::string settled_screen(double seconds)
+{
+    std::string last = screen_image();
+    const int tries = static_cast<int>(seconds * 10);
+    for (int i = 0; i < tries; ++i) {
+        usleep(100000);
+        std::string now = screen_image();
+        if (now == last)
+            return now;
+        last = std::move(now);
+    }
+    return "";
 }
 
 bool close_window(unsigned long window)

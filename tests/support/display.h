@@ -25,8 +25,16 @@ public:
 };
 
 // Id of the visible window named exactly name, waiting at most seconds;
-// 0 when there is none.
-unsigned long find_window(const std::string &name, double seconds);
+// 0 when there is none. With visible false, an unmapped one counts too.
+unsigned long find_window(const std::string &name, double seconds, bool visible = true);
+
+// The screen's pixels as the X server holds them (no pointer), "" when
+// they cannot be read.
+std::string screen_image();
+
+// The screen once two reads a tenth of a second apart agree, waiting at
+// most seconds; "" when it never settles.
+std::string settled_screen(double seconds);
 
 // Runs xdotool with the given arguments; true on success.
 bool xdotool(const std::string &args);

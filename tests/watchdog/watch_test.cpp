@@ -66,6 +66,43 @@ TEST(Watch, BelowStaysQuietExactlyAtTheLimitFiresOnce)
     EXPECT_EQ(s.w.err(), "");
 }
 
+// Prepared in advance or built at the act, the dialog is the same: the
+// same lines, the same pixels on the screen, the same answer.
+TEST(Watch, DialogReadyInAdvanceIsThePlainOne)
+{
+    REQUIRE_MOUNTS();
+    const unsigned long x_pages = 1000;
+    const unsigned long browser_pages = limit_pages() - x_pages;
+    const char *const modes[] = {"plain", "ready"};
+    std::string screens[2];
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(modes[i]);
+        Scene s(x_pages, browser_pages - 1);
+        s.options.env.push_back({"BROWSER_WATCHDOG_DIALOG", modes[i]});
+        support::start(s.w, s.options);
+        ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log;
+        // Ready: once the first check found room, the dialog's window
+        // exists, unmapped.
+        if (std::string(modes[i]) == "ready") {
+            ASSERT_NE(support::find_window("Error", period + 2, false), 0u);
+        }
+        EXPECT_EQ(support::find_window("Error", 0), 0u) << "shown before the limit";
+
+        s.dir.write("browser.statm", statm(browser_pages));
+        ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 1)) << s.w.log;
+        EXPECT_EQ(s.w.log, s.startup() + s.fired(x_pages, browser_pages, "ok"));
+        ASSERT_NE(support::find_window("Error", 5), 0u);
+        EXPECT_TRUE(support::await_pointer_grab(true, 5));
+        EXPECT_TRUE(support::await_keyboard_grab(true, 5));
+        screens[i] = support::settled_screen(5);
+        ASSERT_FALSE(screens[i].empty());
+        EXPECT_EQ(s.answer(), 0) << s.w.log;
+        EXPECT_EQ(s.w.log, s.startup() + s.fired(x_pages, browser_pages, "ok") +
+                               s.answered("ok"));
+    }
+    EXPECT_TRUE(screens[0] == screens[1]) << "the prepared dialog looks otherwise";
+}
+
 enum class Answer { ok_button, escape, close_window };
 
 struct AnswerCase {
