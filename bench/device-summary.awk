@@ -75,6 +75,14 @@ FILENAME ~ /session\.err$/ {
 FILENAME ~ /watchdog\.log$/ {
     if (reserve == "" && match($0, /memory_diff=[0-9]+/))
         reserve = int(substr($0, RSTART + 12, RLENGTH - 12) / 1024)
+    # Its limit, from the start-up line of the watchdog that acted first:
+    # RAM plus swap less the reserve.
+    if (match($0, /total_memory=[0-9]+, memory_diff=[0-9]+$/)) {
+        split(substr($0, RSTART, RLENGTH), started, /[=,]/)
+        limit = started[2] - started[4]
+    }
+    if (past == "" && limit != "" && match($0, /memory limit exceeded, memory=[0-9]+/))
+        past = substr($0, RSTART + 30, RLENGTH - 30) - limit
     next
 }
 END {
@@ -97,6 +105,13 @@ END {
     if (act_t < 1e15) acted = sprintf("%.1f", (act_t - b0) / 1000)
     gone = 0
     for (i = 1; i <= nexit; i++) if (exit_pid[i] == b && inside(exit_t[i])) { gone = exit_t[i]; break }
+    # What the device had in hand when the browser was acted on: the last
+    # sample at or before the act.
+    at_act = -1
+    for (i = 1; i <= nmem && act_t < 1e15; i++) {
+        if (mem_t[i] > act_t) break
+        if (inside(mem_t[i]) && mem_avail[i] >= 0 && mem_swap[i] >= 0) at_act = mem_avail[i] + mem_swap[i]
+    }
     xmin = -1; hmin = -1; umin = -1; gap = -1; last = -1
     for (i = 1; i <= nmem; i++) {
         if (!inside(mem_t[i])) continue
@@ -123,7 +138,7 @@ END {
     }
     restarted = get("restarted"); if (restarted == "") restarted = "-"
     arm = get("arm")
-    session = arm == "session" || arm == "kiosk" || arm ~ /^session=/
+    session = arm == "session" || arm == "kiosk" || arm == "plain" || arm ~ /^session=/
     # Each browser that ran (its exec in the window): when it ran, who
     # released it (a held browser, before it ran) and who stopped it.
     held = "-"; browsers = 0; early = 0; own = 0; gaps = ""; last_exit = -1
@@ -152,10 +167,12 @@ END {
     x_alive = get("x_alive"); if (x_alive == "") x_alive = "-"
     end_rule = get("end"); if (end_rule == "") end_rule = "-"
     if (reserve == "" || arm == "kernel" || arm == "earlyoom") reserve = "-"
-    printf "device: arm=%s page=%s acted_s=%s stopped_by=%s oom_kills=%d x_alive=%s x_rss_min_pct=%s x_rtt_max_ms=%s heartbeat_max_ms=%s headroom_min_mib=%s recovered_s=%s restarted=%s emulator_stalls=%d device=%s reserve_mib=%s end=%s sample_gap_max_ms=%s held_ms=%s browsers=%d ran_unreleased=%s own_watchdog_stops=%s pauses_said_s=%s restart_gaps_s=%s headroom_unboosted_min_mib=%s\n",
-        arm, get("page"), acted, by, oom, x_alive,
+    printf "device: arm=%s page=%s browser=%s acted_s=%s stopped_by=%s oom_kills=%d x_alive=%s x_rss_min_pct=%s x_rtt_max_ms=%s heartbeat_max_ms=%s headroom_min_mib=%s headroom_at_act_mib=%s past_limit_kib=%s recovered_s=%s restarted=%s emulator_stalls=%d device=%s reserve_mib=%s end=%s sample_gap_max_ms=%s held_ms=%s browsers=%d ran_unreleased=%s own_watchdog_stops=%s pauses_said_s=%s restart_gaps_s=%s headroom_unboosted_min_mib=%s\n",
+        arm, get("page"), get("browser_name"), acted, by, oom, x_alive,
         xmin < 0 || rest_x <= 0 ? "-" : sprintf("%d", xmin * 100 / rest_x + 0.5),
         seen_rtt ? rtt : "-", seen_beat ? beat : "-", hmin < 0 ? "-" : sprintf("%d", hmin / 1024),
+        at_act < 0 ? "-" : sprintf("%d", at_act / 1024),
+        by == "watchdog" && past != "" ? past : "-",
         rec, restarted, stalls, get("device") == "" ? "-" : get("device"), reserve, end_rule,
         gap < 0 ? "-" : gap, held, browsers, session ? early : "-", session ? own : "-",
         session && pauses != "" ? pauses : "-", gaps == "" ? "-" : gaps,

@@ -46,7 +46,7 @@ shape_zram_mib() { case ${1#*+} in z* | *+z*) echo "${1##*+z}" ;; *) echo 0 ;; e
 
 # The guest's programs, built for mipsel.
 GUEST_TARGETS=(browser-watchdog browser-session memory-hog floor input_grabber device-probe
-               screenshot)
+               screenshot standin-grower)
 
 guest_build() {
     bash scripts/cross-sysroot mipsel "$guest_sysroot" libgtk2.0-dev libc6-dev libstdc++-12-dev
