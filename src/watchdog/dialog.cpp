@@ -1,7 +1,11 @@
 // The low-memory dialog and the end of the browser.
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "watchdog/watchdog.h"
 
@@ -125,6 +129,61 @@ void draw_off_screen(GtkWidget *widget, gpointer drawing)
         gtk_container_forall(GTK_CONTAINER(widget), draw_off_screen, drawing);
 }
 
+// Locks the mapping a line of /proc/self/maps describes if it is the
+// program's own anonymous memory (the heap and the toolkit's allocations):
+// as far as it is in RAM, and as it is faulted in later, never paging in
+// the rest (Linux 4.4). Pages of files stay the kernel's to take back:
+// they count as what the device has left, and a lock would take them out.
+void lock_if_anonymous(char *line)
+{
+    // start-end perms offset device inode [name]
+    char *rest = nullptr;
+    const unsigned long start = std::strtoul(line, &rest, 16);
+    if (*rest != '-')
+        return;
+    const unsigned long end = std::strtoul(rest + 1, &rest, 16);
+    char *perms = next_field(line);
+    char *inode = next_field(next_field(next_field(perms)));
+    if (perms == nullptr || inode == nullptr || perms[0] != 'r' || perms[1] != 'w' ||
+        inode[0] != '0' || (inode[1] != ' ' && inode[1] != '\0') || end <= start)
+        return;
+    const char *name = next_field(inode);
+    if (name != nullptr && *name != '\0' && std::strcmp(name, "[heap]") != 0)
+        return;
+#ifdef SYS_mlock2
+    syscall(SYS_mlock2, start, end - start, MLOCK_ONFAULT);
+#endif
+}
+
+// lock_if_anonymous for every mapping of the program, read a page at a
+// time. Refused locks (an older kernel, a lock limit the program is over)
+// leave the memory as any program's.
+void keep_anonymous_resident()
+{
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char chunk[4096];
+    std::size_t kept = 0;
+    for (;;) {
+        const ssize_t n = read(fd, chunk + kept, sizeof chunk - 1 - kept);
+        if (n <= 0)
+            break;
+        chunk[kept + static_cast<std::size_t>(n)] = '\0';
+        char *line = chunk;
+        for (char *newline; (newline = std::strchr(line, '\n')) != nullptr; line = newline + 1) {
+            *newline = '\0';
+            lock_if_anonymous(line);
+        }
+        kept = std::strlen(line);
+        // A line longer than the chunk is no mapping of ours to lock.
+        if (kept == sizeof chunk - 1)
+            kept = 0;
+        std::memmove(chunk, line, kept);
+    }
+    close(fd);
+}
+
 } // namespace
 
 void prepare_dialog()
@@ -143,11 +202,7 @@ void prepare_dialog()
     GdkPixmap *drawing = gdk_pixmap_new(dialog->window, size.width, size.height, -1);
     draw_off_screen(dialog, drawing);
     g_object_unref(drawing);
-    // Locks what is in RAM now, and whatever the act faults in later, but
-    // pages nothing in: the program's size in RAM stays what it is. Refused
-    // before Linux 4.4 or without the right to lock as much as the program
-    // maps; then the kernel may take it back as from any other program.
-    mlockall(MCL_CURRENT | MCL_ONFAULT);
+    keep_anonymous_resident();
 }
 
 void show_dialog()

@@ -224,9 +224,10 @@ void choose_dialog(const char *value);
 
 // With dialog_ready, once: builds the dialog without showing it, lays out
 // its text and icon and draws them off screen, so that fonts, glyphs, icon
-// and theme are loaded, then asks that what the program has loaded stay in
-// RAM (locked where the kernel and the program's rights allow it, else
-// left as it is). Does nothing after the dialog was shown.
+// and theme are loaded, then locks the program's anonymous memory where it
+// lies in RAM (where the kernel and the lock limit allow it), so that it
+// is not swapped out before the act. Does nothing after the dialog was
+// shown.
 void prepare_dialog();
 
 // Builds (unless prepared), logs and shows the modal low-memory dialog,
