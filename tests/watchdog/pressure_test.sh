@@ -12,12 +12,15 @@
 #             a trigger and never wakes anyone
 #   no-right  a file nobody may write laid over it, the watchdog run as
 #             nobody (a kernel that refuses an unprivileged trigger)
-# Usage: pressure_test.sh WATCHDOG (as root; skipped, status
-# 77, without memory pressure information, strace or a memory cgroup).
+# Usage: pressure_test.sh WATCHDOG [EMULATOR ARGS...] (as root; skipped,
+# status 77, without memory pressure information, strace or a memory
+# cgroup).
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/../../scripts/common.sh"
 watchdog=$1
+shift
+emulator=("$@")
 skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root"
 [ -e /proc/pressure/memory ] || skip "no /proc/pressure/memory"
@@ -58,7 +61,7 @@ watch() {
     # shellcheck disable=SC2016 # the inner shell expands its own arguments
     unshare -m sh -c 'mount --make-rprivate / && eval "$1" && shift && exec "$@"' sh "$*" \
         strace -f -o "$work/$case.strace" -e trace=openat,write,poll,ppoll "${as_user[@]}" \
-        env BROWSER_WATCHDOG_PERIOD=adaptive "$watchdog" "$x" "$browser" 1 \
+        env BROWSER_WATCHDOG_PERIOD=adaptive "${emulator[@]}" "$watchdog" "$x" "$browser" 1 \
         >"$work/$case.log" 2>&1 &
     children+=($!)
     watcher=$!
