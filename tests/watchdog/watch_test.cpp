@@ -1,6 +1,9 @@
 // The real binary watching real processes on a real X server: the check,
 // the dialog, the answer, the signals.
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
@@ -66,6 +69,25 @@ TEST(Watch, BelowStaysQuietExactlyAtTheLimitFiresOnce)
     EXPECT_EQ(s.w.err(), "");
 }
 
+// KiB locked in the file mappings of process pid, from its smaps.
+unsigned long locked_file_kib(pid_t pid)
+{
+    std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps");
+    unsigned long total = 0;
+    bool file = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long kib = 0;
+        char path[2] = "";
+        // A mapping's first line: its range, then the inode and a path.
+        if (line.find('-') < line.find(' ') && line.find(':') != std::string::npos)
+            file = std::sscanf(line.c_str(), "%*s %*s %*s %*s %lu %1s", &kib, path) == 2 &&
+                   kib != 0 && path[0] == '/';
+        else if (file && std::sscanf(line.c_str(), "Locked: %lu kB", &kib) == 1)
+            total += kib;
+    }
+    return total;
+}
+
 // Prepared in advance or built at the act, the dialog is the same: the
 // same lines, the same pixels on the screen, the same answer.
 TEST(Watch, DialogReadyInAdvanceIsThePlainOne)
@@ -96,6 +118,9 @@ TEST(Watch, DialogReadyInAdvanceIsThePlainOne)
         EXPECT_TRUE(support::await_keyboard_grab(true, 5));
         screens[i] = support::settled_screen(5);
         ASSERT_FALSE(screens[i].empty());
+        // Nothing of a file is locked: those pages count as what the
+        // device has left only while the kernel may take them back.
+        EXPECT_EQ(locked_file_kib(s.w.pid), 0u);
         EXPECT_EQ(s.answer(), 0) << s.w.log;
         EXPECT_EQ(s.w.log, s.startup() + s.fired(x_pages, browser_pages, "ok") +
                                s.answered("ok"));
