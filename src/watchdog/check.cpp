@@ -12,13 +12,6 @@ const char held_release_error[] = "cannot release the held browser";
 namespace {
 
 Growth growth = nothing_seen;
-bool dialog_asked;
-
-gboolean prepare_in_turn(gpointer)
-{
-    prepare_dialog();
-    return FALSE;
-}
 
 } // namespace
 
@@ -45,11 +38,6 @@ gboolean check_memory(gpointer)
             browser_held = false;
             if (!signal_process(moz_pid, moz_dir, SIGCONT))
                 do_error(held_release_error);
-        }
-        // Once the browser runs, out of this check's way.
-        if (dialog_ready && !dialog_asked) {
-            dialog_asked = true;
-            g_idle_add(prepare_in_turn, nullptr);
         }
         if (!period_adaptive)
             return TRUE;

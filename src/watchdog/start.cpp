@@ -82,6 +82,13 @@ void start(int &argc, char **&argv)
         fatal_if(count->measure(memory, x, m));
     }
 
+    // Before any check: preparing takes the main loop for as long as the
+    // toolkit loads fonts and theme (seconds on a small device), and a
+    // browser that runs meanwhile could grow past the limit unchecked. A
+    // held browser waits for it, stopped, where it can take no memory.
+    if (dialog_ready)
+        prepare_dialog();
+
     // A held browser waits for its first check: it comes at once.
     if (!browser_held || check_memory(nullptr) == TRUE)
         next_check = g_timeout_add(check_period, check_memory, nullptr);

@@ -49,8 +49,9 @@ extern int moz_pidfd;  // pidfd_open(BROWSER_PID), for reclaiming its memory
 // Everything before the main loop: the command line (exactly three decimal
 // arguments, else invalid usage), the environment's choices, the handles,
 // the toolkit, RAM plus swap, the start-up line, the limit (fatal with
-// invalid_mem_config unless it exceeds limit_margin) and the first check,
-// at once for a held browser, else one period later. A count other than
+// invalid_mem_config unless it exceeds limit_margin), the dialog prepared
+// where chosen, and the first check, at once for a held browser, else one
+// period later. A count other than
 // the default is read once before that, so that one this kernel cannot
 // give ends the watchdog at start. Fatal on any failure.
 void start(int &argc, char **&argv);
@@ -156,8 +157,7 @@ void choose_start(const char *value);
 // after check_period, or, with the adaptive period, arms the next check
 // itself and returns FALSE. At or above the limit it logs the figures,
 // calls memory_error() and returns FALSE so that it never runs again. A
-// count that cannot be read is fatal. The first check below the limit
-// also has the dialog prepared (prepare_dialog), once the browser runs.
+// count that cannot be read is fatal.
 gboolean check_memory(gpointer unused);
 
 // The timer of the next check, 0 once the limit was reached.
@@ -216,9 +216,9 @@ void guard_freeze();
 // --- The dialog (dialog.cpp) -----------------------------------------------
 
 // When the dialog is built, chosen once from BROWSER_WATCHDOG_DIALOG:
-// unset, empty or "plain", at the act; "ready", in advance, once the
-// browser runs, so that the act itself allocates as little as it can. Any
-// other value is invalid usage.
+// unset, empty or "plain", at the act; "ready", in advance, at start
+// before the first check, so that the act itself allocates as little as it
+// can. Any other value is invalid usage.
 extern bool dialog_ready;
 void choose_dialog(const char *value);
 

@@ -6,9 +6,11 @@
 #include <string>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -364,6 +366,7 @@ struct HeldCase {
     const char *name;
     unsigned long browser_pages;
     bool released;
+    const char *dialog;  // BROWSER_WATCHDOG_DIALOG
 };
 
 void PrintTo(const HeldCase &c, std::ostream *os)
@@ -380,12 +383,35 @@ TEST_P(HeldStart, TheFirstCheckAtOnceReleasesOnlyBelowTheLimit)
     Scene s(1000, c.browser_pages);
     ASSERT_EQ(kill(s.browser.pid, SIGSTOP), 0);
     ASSERT_EQ(support::await_state(s.browser.pid, 'T', 5), 'T');
-    s.options.env = {{"BROWSER_WATCHDOG_START", "held"}};
+    s.options.env = {{"BROWSER_WATCHDOG_START", "held"}, {"BROWSER_WATCHDOG_DIALOG", c.dialog}};
+    // Preparing the dialog first reads the font configuration: from a pipe
+    // the test answers, so that the preparation is caught under way.
+    const std::string fonts = s.dir.path("fonts.conf");
+    const bool ready = std::string(c.dialog) == "ready";
+    if (ready) {
+        ASSERT_EQ(mkfifo(fonts.c_str(), 0600), 0);
+        s.options.env.push_back({"FONTCONFIG_FILE", fonts});
+    }
     support::start(s.w, s.options);
     ASSERT_TRUE(support::wait_for(s.w, s.startup(), 5)) << s.w.log;
+    if (ready) {
+        int pipe = -1;
+        for (int i = 0; i < 200 && pipe < 0; ++i, usleep(50000))
+            pipe = open(fonts.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(pipe, 0) << "the dialog was never prepared";
+        // Prepared while the browser is held: preparing after the release
+        // would hold up the checks while the browser grows.
+        support::collect_for(s.w, 0);
+        EXPECT_EQ(s.w.log, s.startup());
+        EXPECT_EQ(support::process_state(s.browser.pid), 'T');
+        const std::string conf = support::read_file("/etc/fonts/fonts.conf");
+        EXPECT_EQ(write(pipe, conf.data(), conf.size()), static_cast<ssize_t>(conf.size()));
+        close(pipe);
+    }
 
     if (c.released) {
-        // Written right after the start-up line, a period before any timer.
+        // Written right after the start-up line (and the dialog prepared),
+        // a period before any timer.
         ASSERT_TRUE(support::wait_for(s.w, s.signalled(SIGCONT, "ok"), period / 2)) << s.w.log;
         EXPECT_EQ(s.w.log, s.startup() + s.signalled(SIGCONT, "ok"));
         EXPECT_EQ(support::await_state(s.browser.pid, 'S', 2), 'S');
@@ -407,8 +433,11 @@ TEST_P(HeldStart, TheFirstCheckAtOnceReleasesOnlyBelowTheLimit)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HeldStart,
-    testing::Values(HeldCase{"BelowTheLimitReleased", 1000, true},
-                    HeldCase{"AtTheLimitNeverReleased", support::limit_pages() - 1000, false}),
+    testing::Values(HeldCase{"BelowTheLimitReleased", 1000, true, "plain"},
+                    HeldCase{"AtTheLimitNeverReleased", support::limit_pages() - 1000, false, "plain"},
+                    HeldCase{"DialogPreparedBeforeTheRelease", 1000, true, "ready"},
+                    HeldCase{"PreparedDialogShownAtTheLimit", support::limit_pages() - 1000, false,
+                             "ready"}),
     [](const testing::TestParamInfo<HeldCase> &info) { return info.param.name; });
 
 // A signal the kernel refuses through the pidfd, for want of the call
