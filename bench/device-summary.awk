@@ -112,6 +112,15 @@ END {
         if (mem_t[i] > act_t) break
         if (inside(mem_t[i]) && mem_avail[i] >= 0 && mem_swap[i] >= 0) at_act = mem_avail[i] + mem_swap[i]
     }
+    # The lowest point through the reaction: from the act to the browser's
+    # exit (the dialog shown and answered, or earlyoom's kill).
+    dmin = -1
+    for (i = 1; i <= nmem && act_t < 1e15 && gone; i++) {
+        if (mem_t[i] < act_t || mem_t[i] > gone || !inside(mem_t[i])) continue
+        if (mem_avail[i] < 0 || mem_swap[i] < 0) continue
+        h = mem_avail[i] + mem_swap[i]
+        if (dmin < 0 || h < dmin) dmin = h
+    }
     xmin = -1; hmin = -1; umin = -1; gap = -1; last = -1
     for (i = 1; i <= nmem; i++) {
         if (!inside(mem_t[i])) continue
@@ -167,11 +176,12 @@ END {
     x_alive = get("x_alive"); if (x_alive == "") x_alive = "-"
     end_rule = get("end"); if (end_rule == "") end_rule = "-"
     if (reserve == "" || arm == "kernel" || arm == "earlyoom") reserve = "-"
-    printf "device: arm=%s page=%s browser=%s acted_s=%s stopped_by=%s oom_kills=%d x_alive=%s x_rss_min_pct=%s x_rtt_max_ms=%s heartbeat_max_ms=%s headroom_min_mib=%s headroom_at_act_mib=%s past_limit_kib=%s recovered_s=%s restarted=%s emulator_stalls=%d device=%s reserve_mib=%s end=%s sample_gap_max_ms=%s held_ms=%s browsers=%d ran_unreleased=%s own_watchdog_stops=%s pauses_said_s=%s restart_gaps_s=%s headroom_unboosted_min_mib=%s\n",
+    printf "device: arm=%s page=%s browser=%s acted_s=%s stopped_by=%s oom_kills=%d x_alive=%s x_rss_min_pct=%s x_rtt_max_ms=%s heartbeat_max_ms=%s headroom_min_mib=%s headroom_at_act_mib=%s headroom_dialog_min_mib=%s past_limit_kib=%s recovered_s=%s restarted=%s emulator_stalls=%d device=%s reserve_mib=%s end=%s sample_gap_max_ms=%s held_ms=%s browsers=%d ran_unreleased=%s own_watchdog_stops=%s pauses_said_s=%s restart_gaps_s=%s headroom_unboosted_min_mib=%s\n",
         arm, get("page"), get("browser_name"), acted, by, oom, x_alive,
         xmin < 0 || rest_x <= 0 ? "-" : sprintf("%d", xmin * 100 / rest_x + 0.5),
         seen_rtt ? rtt : "-", seen_beat ? beat : "-", hmin < 0 ? "-" : sprintf("%d", hmin / 1024),
         at_act < 0 ? "-" : sprintf("%d", at_act / 1024),
+        dmin < 0 ? "-" : sprintf("%d", dmin / 1024),
         by == "watchdog" && past != "" ? past : "-",
         rec, restarted, stalls, get("device") == "" ? "-" : get("device"), reserve, end_rule,
         gap < 0 ? "-" : gap, held, browsers, session ? early : "-", session ? own : "-",

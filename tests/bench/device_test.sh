@@ -27,7 +27,7 @@ results() {
     # ms MemAvailable SwapFree X-VmRSS; the first and the last two lie outside
     # the arm.
     printf '%s\n' '6000 35000 65000 10000' '8000 30000 60000 5000' '20000 10000 20000 600' \
-        '28000 15000 25000 3000' '30200 20000 40000 2000' '30400 32000 40000 2500' '65000 34000 0 9000' \
+        '28000 15000 25000 3000' '29500 12000 30000 2500' '30200 20000 40000 2000' '30400 32000 40000 2500' '65000 34000 0 9000' \
         '70000 1000 0 100' >"$d/memory"
     # Gaps and round trips that ended at MS; only their part in the window
     # counts (7.5 s: 500 ms of it; 61 s: 1000 ms; 70 s: none).
@@ -68,13 +68,14 @@ common="oom_kills=0 x_alive=yes x_rss_min_pct=6 x_rtt_max_ms=880 heartbeat_max_m
 
 # The browser's own child ending (SIGCHLD, 18) is no action; the watchdog's
 # SIGSTOP is, and the browser's exit at 30 s starts the recovery clock.
-# In hand at the act: the last sample before it; past the limit: the
-# limit line's count less RAM plus swap less the reserve.
+# In hand at the act: the last sample before it; through the dialog: from
+# the act to the browser's exit; past the limit: the limit line's count
+# less RAM plus swap less the reserve.
 { signal dillo 9.500000 18 150; signal browser-watchdo 29.000000 23 150; browser_exit 30.000000; } |
     results watchdog
 echo 'Browser controller: memory limit exceeded, memory=74564 (X=10000, durezezur=64564)' \
     >>"$work/watchdog/watchdog.log"
-check watchdog "browser=dillo acted_s=22.0 stopped_by=watchdog headroom_at_act_mib=39 past_limit_kib=500 recovered_s=0.4 restarted=- $common"
+check watchdog "browser=dillo acted_s=22.0 stopped_by=watchdog headroom_at_act_mib=39 headroom_dialog_min_mib=41 past_limit_kib=500 recovered_s=0.4 restarted=- $common"
 
 { signal earlyoom 28.500000 15 150; browser_exit 30.000000; } | results earlyoom
 check earlyoom "acted_s=21.5 stopped_by=earlyoom headroom_at_act_mib=39 past_limit_kib=- recovered_s=0.4"
@@ -89,7 +90,7 @@ check oom "acted_s=20.0 stopped_by=oom-killer oom_kills=1 headroom_at_act_mib=29
 # nor an OOM victim after it, and an exit after the end starts no recovery.
 { signal sh 61.000000 9 150; browser_exit 61.000000
   printf '%24s [000] ..... %12s: mark_victim: pid=150\n' Xvfb-120 62.000000; } | results nobody
-check nobody "acted_s=- stopped_by=none headroom_at_act_mib=- past_limit_kib=- recovered_s=- $common"
+check nobody "acted_s=- stopped_by=none headroom_at_act_mib=- headroom_dialog_min_mib=- past_limit_kib=- recovered_s=- $common"
 
 # Memory that never came back within the arm to 90% of the baseline taken
 # with the guardian running and no browser.
