@@ -8,7 +8,7 @@ BUILD_PACKAGES=(cmake make g++ pkg-config libgtk2.0-dev)
 # The device trial draws its pictures with gnuplot; its test draws one.
 PLOT_PACKAGES=(gnuplot-nox)
 # busybox: the device's shell, under which the /proc library is checked.
-TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps busybox "${PLOT_PACKAGES[@]}")
+TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps busybox strace util-linux "${PLOT_PACKAGES[@]}")
 DEMO_PACKAGES=(xvfb xdotool)
 PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base lintian)
 CROSS_PACKAGES=(g++-mipsel-linux-gnu g++-mips-linux-gnu qemu-user dpkg-dev file)
