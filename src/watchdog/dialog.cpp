@@ -24,7 +24,7 @@ void choose_dialog(const char *value)
 namespace {
 
 // Built once: in advance when prepared, else at the act.
-GtkWidget *dialog;
+GtkWidget *low_memory_dialog;
 bool shown;
 
 // A window manager may hold a short grab while it maps a window: about a
@@ -138,20 +138,20 @@ void lock_if_anonymous(char *line)
 {
     // start-end perms offset device inode [name]
     char *rest = nullptr;
-    const unsigned long start = std::strtoul(line, &rest, 16);
+    const unsigned long from = std::strtoul(line, &rest, 16);
     if (*rest != '-')
         return;
-    const unsigned long end = std::strtoul(rest + 1, &rest, 16);
+    const unsigned long to = std::strtoul(rest + 1, &rest, 16);
     char *perms = next_field(line);
     char *inode = next_field(next_field(next_field(perms)));
     if (perms == nullptr || inode == nullptr || perms[0] != 'r' || perms[1] != 'w' ||
-        inode[0] != '0' || (inode[1] != ' ' && inode[1] != '\0') || end <= start)
+        inode[0] != '0' || (inode[1] != ' ' && inode[1] != '\0') || to <= from)
         return;
     const char *name = next_field(inode);
     if (name != nullptr && *name != '\0' && std::strcmp(name, "[heap]") != 0)
         return;
 #ifdef SYS_mlock2
-    syscall(SYS_mlock2, start, end - start, MLOCK_ONFAULT);
+    syscall(SYS_mlock2, from, to - from, MLOCK_ONFAULT);
 #endif
 }
 
@@ -188,19 +188,19 @@ void keep_anonymous_resident()
 
 void prepare_dialog()
 {
-    if (dialog != nullptr || shown)
+    if (low_memory_dialog != nullptr || shown)
         return;
-    dialog = build_dialog();
+    low_memory_dialog = build_dialog();
     // Everything the window holds is shown, the window itself stays
     // unmapped: its size, its text's layout and its icon are worked out
     // now, and drawing it off screen loads the glyphs, on the X server
     // too.
-    gtk_widget_show_all(GTK_DIALOG(dialog)->vbox);
-    gtk_widget_realize(dialog);
+    gtk_widget_show_all(GTK_DIALOG(low_memory_dialog)->vbox);
+    gtk_widget_realize(low_memory_dialog);
     GtkRequisition size;
-    gtk_widget_size_request(dialog, &size);
-    GdkPixmap *drawing = gdk_pixmap_new(dialog->window, size.width, size.height, -1);
-    draw_off_screen(dialog, drawing);
+    gtk_widget_size_request(low_memory_dialog, &size);
+    GdkPixmap *drawing = gdk_pixmap_new(low_memory_dialog->window, size.width, size.height, -1);
+    draw_off_screen(low_memory_dialog, drawing);
     g_object_unref(drawing);
     keep_anonymous_resident();
 }
@@ -208,11 +208,11 @@ void prepare_dialog()
 void show_dialog()
 {
     shown = true;
-    if (dialog == nullptr)
-        dialog = build_dialog();
+    if (low_memory_dialog == nullptr)
+        low_memory_dialog = build_dialog();
     g_print("%sshowing confirmation dialog\n", prefix);
-    gtk_widget_show_all(dialog);
-    gtk_window_present(GTK_WINDOW(dialog));
+    gtk_widget_show_all(low_memory_dialog);
+    gtk_window_present(GTK_WINDOW(low_memory_dialog));
 }
 
 void memory_error()

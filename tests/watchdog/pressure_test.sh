@@ -100,25 +100,30 @@ grep -E "$check_line" "$work/woken" >/dev/null ||
     fail "trigger: no check after the wake-up: $(cat "$work/woken")"
 grep -q 'limit exceeded' "$work/trigger.log" && fail "trigger: the limit line far from the limit"
 
-# Without a trigger, checks go on at the period and nothing polls for one.
+# Without a trigger, checks go on at the period and nothing polls for one:
+# the three cases side by side.
 : >"$work/not-proc-file"
 cp /proc/pressure/memory "$work/no-right-file"
 chmod 444 "$work/no-right-file"
-while read -r case user opened mounts; do
+cases='no-file root -1.ENOENT mount -t tmpfs none /proc/pressure
+not-proc root [0-9]+$ mount --bind '"$work"'/not-proc-file /proc/pressure/memory
+no-right nobody -1.EACCES mount --bind '"$work"'/no-right-file /proc/pressure/memory'
+declare -A watchers
+while read -r case user _ mounts; do
     as_user=()
     [ "$user" = root ] || as_user=(setpriv --reuid="$user" --regid=65534 --clear-groups)
     watch "$case" "$mounts"
-    await_lines "$case" 100 3 "$check_line" ||
+    watchers[$case]=$watcher
+done <<<"$cases"
+while read -r case _ opened _; do
+    # Two checks, each of two statm files.
+    await_lines "$case" 200 4 "$check_line" ||
         fail "$case: the period did not go on: $(cat "$work/$case.log")"
     ! grep -q POLLPRI "$work/$case.strace" || fail "$case: polled a trigger that is none"
     # What asking for one gave: the reason the case stands for.
     grep -E "$trigger_line.* = $opened" "$work/$case.strace" >/dev/null ||
         fail "$case: asked otherwise: $(grep pressure "$work/$case.strace")"
-    pkill -P "$watcher" || true
-    kill "$watcher" 2>/dev/null || true
-done <<EOF
-no-file root -1.ENOENT mount -t tmpfs none /proc/pressure
-not-proc root [0-9]+$ mount --bind $work/not-proc-file /proc/pressure/memory
-no-right nobody -1.EACCES mount --bind $work/no-right-file /proc/pressure/memory
-EOF
+    pkill -P "${watchers[$case]}" || true
+    kill "${watchers[$case]}" 2>/dev/null || true
+done <<<"$cases"
 echo "PASS"
