@@ -113,10 +113,14 @@ std::string settled_screen(double seconds)
 {
     std::string last = screen_image();
     const int tries = static_cast<int>(seconds * 10);
+    int same = 0;
     for (int i = 0; i < tries; ++i) {
         usleep(100000);
         std::string now = screen_image();
-        if (now == last)
+        same = now == last ? same + 1 : 0;
+        // Half a second unchanged: a client still drawing under load does
+        // not pause that long between two strokes.
+        if (same == 5)
             return now;
         last = std::move(now);
     }

@@ -32,8 +32,8 @@ unsigned long find_window(const std::string &name, double seconds, bool visible 
 // they cannot be read.
 std::string screen_image();
 
-// The screen once two reads a tenth of a second apart agree, waiting at
-// most seconds; "" when it never settles.
+// The screen once it has read the same for half a second (reads a tenth
+// of a second apart), waiting at most seconds; "" when it never settles.
 std::string settled_screen(double seconds);
 
 // Runs xdotool with the given arguments; true on success.
