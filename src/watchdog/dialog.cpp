@@ -13,12 +13,7 @@ bool dialog_ready;
 
 void choose_dialog(const char *value)
 {
-    if (value == nullptr || *value == '\0' || std::strcmp(value, "plain") == 0)
-        dialog_ready = false;
-    else if (std::strcmp(value, "ready") == 0)
-        dialog_ready = true;
-    else
-        do_error(invalid_usage_error);
+    dialog_ready = choice(value, "plain", "ready");
 }
 
 namespace {

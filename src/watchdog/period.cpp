@@ -9,12 +9,7 @@ bool period_adaptive;
 
 void choose_period(const char *value)
 {
-    if (value == nullptr || *value == '\0' || std::strcmp(value, "fixed") == 0)
-        period_adaptive = false;
-    else if (std::strcmp(value, "adaptive") == 0)
-        period_adaptive = true;
-    else
-        do_error(invalid_usage_error);
+    period_adaptive = choice(value, "fixed", "adaptive");
 }
 
 namespace {

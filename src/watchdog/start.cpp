@@ -2,6 +2,7 @@
 // first check; the program-wide state they fix.
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,6 +33,15 @@ std::uint32_t argument(const char *text)
 }
 
 } // namespace
+
+bool choice(const char *value, const char *off, const char *on)
+{
+    if (value == nullptr || *value == '\0' || std::strcmp(value, off) == 0)
+        return false;
+    if (std::strcmp(value, on) != 0)
+        do_error(invalid_usage_error);
+    return true;
+}
 
 void start(int &argc, char **&argv)
 {

@@ -26,6 +26,10 @@ std::uint64_t value_of(const Reading &reading);
 
 // --- Start-up (start.cpp) --------------------------------------------------
 
+// A choice of two from the environment: false for value unset, empty or
+// off, true for on; any other value is fatal with invalid_usage_error.
+bool choice(const char *value, const char *off, const char *on);
+
 // Set by start() before the main loop starts, only read afterwards.
 extern int x_pid;                  // the X server
 extern int moz_pid;                // the web browser
