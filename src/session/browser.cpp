@@ -151,6 +151,8 @@ void start_watchdog()
     if (watchdog.pid == 0) {
         sigprocmask(SIG_SETMASK, &original_mask, nullptr);
         setenv("BROWSER_WATCHDOG_START", "held", 1);
+        if (watchdog_log >= 0 && dup2(watchdog_log, STDOUT_FILENO) < 0)
+            _exit(127);
         char name[] = "browser-watchdog";
         char *const argv[] = {name, x, m, reserve, nullptr};
         execvp(name, argv);

@@ -1,14 +1,16 @@
-// What the session says, on stderr, one whole line at a time.
+// What the session says, on stderr or to the system log, one whole line at
+// a time.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <syslog.h>
 #include <unistd.h>
 
 #include "session/session.h"
 
 namespace {
 
-void say_line(const char *format, va_list args)
+void say_line(int priority, const char *format, va_list args)
 {
     static constexpr char session_prefix[] = "browser-session: ";
     char line[2048] = "browser-session: ";
@@ -16,6 +18,10 @@ void say_line(const char *format, va_list args)
                                  sizeof line - sizeof session_prefix, format, args);
     if (n < 0)
         return;
+    if (to_syslog) {
+        syslog(priority, "%s", line + sizeof session_prefix - 1);
+        return;
+    }
     std::size_t length = sizeof session_prefix - 1 + static_cast<std::size_t>(n);
     if (length > sizeof line - 2)
         length = sizeof line - 2;
@@ -33,7 +39,7 @@ void say(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    say_line(format, args);
+    say_line(LOG_INFO, format, args);
     va_end(args);
 }
 
@@ -42,7 +48,7 @@ void refuse(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    say_line(format, args);
+    say_line(LOG_ERR, format, args);
     va_end(args);
     std::exit(1);
 }

@@ -20,10 +20,31 @@ void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // says, then ends the session with status 1: nothing was started.
 [[noreturn]] void refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// --- Settings (settings.cpp) -----------------------------------------------
+// --- Where the lines go (log.cpp) -------------------------------------------
 
-// BROWSER (default: dillo), split into words at blanks, never expanded;
-// browser_command is the whole setting, as given.
+// SESSION_LOG: stdout (the default), the session's lines on stderr and its
+// watchdogs' on its standard output; syslog, each line one message of the
+// system log, tagged browser-session or browser-watchdog, through a
+// forwarder process that reads the watchdogs' lines from the pipe
+// watchdog_log (-1 otherwise). Refuses any other value.
+extern bool to_syslog;
+extern int watchdog_log;
+void start_log();
+
+// --- Settings (defaults.cpp, settings.cpp) ---------------------------------
+
+// The integrator's file of settings (SESSION_SETTINGS names another): lines
+// NAME=VALUE, blank lines and # comments; each value, taken as it stands,
+// is the default of a variable the session reads, for any the environment
+// leaves unset or empty. A missing file is no settings. Returns why the
+// file or one of its lines (by number) cannot be read, having taken every
+// line that can; nullptr when all could.
+constexpr char default_settings_file[] = "/etc/default/browser-session";
+const char *read_defaults_file();
+
+// BROWSER (default: dillo), split into words at blanks, never expanded,
+// and START_PAGE, when set, as one word more; browser_command is BROWSER
+// as given.
 extern const char *browser_command;
 extern char *browser_argv[];
 
@@ -46,8 +67,9 @@ extern const char *proc_name;
 // SESSION_ONCE: one browser instead of one after another.
 extern bool once;
 
-// Reads the browser and the session's own settings; refuses a browser or
-// a watchdog not in PATH.
+// Reads the settings file, then the browser and the session's own
+// settings; starts the log; refuses a bad settings file, and a browser or a
+// watchdog not in PATH.
 void read_settings();
 
 // The count, the period and the dialog the watchdog is to take, exported

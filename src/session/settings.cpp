@@ -1,4 +1,4 @@
-// The session's settings, from its environment.
+// The session's settings, from its environment and its settings file.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +51,14 @@ void split_browser()
             refuse("BROWSER has more than %zu words: not starting the browser", max_words);
         browser_argv[n++] = word;
     }
+    // The page every browser opens, as a kiosk's start page.
+    const char *page = setting("START_PAGE", nullptr);
+    if (page != nullptr) {
+        if (n == max_words)
+            refuse("BROWSER has %zu words, and START_PAGE makes one more: not starting the "
+                   "browser", max_words);
+        browser_argv[n++] = const_cast<char *>(page);
+    }
     browser_argv[n] = nullptr;
 }
 
@@ -88,6 +96,10 @@ bool find_command(const char *name, char *path, std::size_t size)
 
 void read_settings()
 {
+    const char *problem = read_defaults_file();
+    start_log();
+    if (problem != nullptr)
+        refuse("%s: not starting the browser", problem);
     char path[4096];
     const char *search = setting("PATH", "");
     // Without the watchdog every browser would run unwatched.

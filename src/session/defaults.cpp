@@ -1,0 +1,136 @@
+// The integrator's settings file: NAME=VALUE lines, read as they stand,
+// never given to a shell, each a default the environment overrides.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "session/session.h"
+
+namespace {
+
+// Every variable the session reads, and PATH, where it finds the browser.
+constexpr const char *settings_names[] = {
+    "BROWSER",        "START_PAGE",   "RESERVE_MIB",
+    "BROWSER_WATCHDOG_COUNT", "BROWSER_WATCHDOG_PERIOD", "BROWSER_WATCHDOG_DIALOG",
+    "SESSION_LOG",    "SESSION_ONCE", "SESSION_PROC",
+    "PATH",
+};
+
+char text[8192];
+constexpr char unknown_name[] = "is not a setting of browser-session";
+
+bool known(const char *name, std::size_t length)
+{
+    for (const char *known_name : settings_names)
+        if (std::strlen(known_name) == length && std::memcmp(known_name, name, length) == 0)
+            return true;
+    return false;
+}
+
+bool name_char(char c, bool first)
+{
+    return c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           (!first && c >= '0' && c <= '9');
+}
+
+// Why line, of length bytes, cannot be read; nullptr when it can (and then
+// name and value are its parts, value terminated in place).
+const char *parse_line(char *line, std::size_t length, char *&name, std::size_t &name_length,
+                       char *&value)
+{
+    if (std::memchr(line, '\0', length) != nullptr)
+        return "it holds a NUL byte";
+    std::size_t i = 0;
+    while (i < length && name_char(line[i], i == 0))
+        ++i;
+    if (i == 0 || i == length || line[i] != '=')
+        return "it is not NAME=VALUE";
+    name = line;
+    name_length = i;
+    value = line + i + 1;
+    line[length] = '\0';
+    // A shell would take these away; here they would stay in the value.
+    if (std::strpbrk(value, "\"'`\\") != nullptr)
+        return "its value holds a quote or a backslash, and values are taken as they stand";
+    if (!known(name, name_length))
+        return unknown_name;
+    return nullptr;
+}
+
+} // namespace
+
+const char *read_defaults_file()
+{
+    static char problem[640];
+    const char *path = std::getenv("SESSION_SETTINGS");
+    if (path == nullptr || *path == '\0')
+        path = default_settings_file;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return nullptr;
+        std::snprintf(problem, sizeof problem, "cannot read %s: %s", path, std::strerror(errno));
+        return problem;
+    }
+    std::size_t size = 0;
+    for (;;) {
+        const ssize_t n = read(fd, text + size, sizeof text - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || size + static_cast<std::size_t>(n) == sizeof text) {
+            if (n < 0)
+                std::snprintf(problem, sizeof problem, "cannot read %s: %s", path,
+                              std::strerror(errno));
+            else if (n > 0)
+                std::snprintf(problem, sizeof problem, "%s is longer than %zu bytes", path,
+                              sizeof text - 1);
+            close(fd);
+            if (n != 0)
+                return problem;
+            break;
+        }
+        size += static_cast<std::size_t>(n);
+    }
+
+    // Every line that can be read is taken before a bad one is told, so
+    // that the refusal goes where SESSION_LOG says.
+    const char *bad_reason = nullptr;
+    unsigned number = 0;
+    for (char *line = text; line < text + size;) {
+        char *end = static_cast<char *>(std::memchr(line, '\n', text + size - line));
+        if (end == nullptr)
+            end = text + size;
+        ++number;
+        char *start = line;
+        line = end + 1;
+        while (start < end && (*start == ' ' || *start == '\t'))
+            ++start;
+        if (start == end || *start == '#')
+            continue;
+        char *name = nullptr;
+        char *value = nullptr;
+        std::size_t name_length = 0;
+        const char *reason = parse_line(start, static_cast<std::size_t>(end - start), name,
+                                        name_length, value);
+        if (reason != nullptr) {
+            if (bad_reason == nullptr) {
+                bad_reason = reason;
+                if (reason == unknown_name)
+                    std::snprintf(problem, sizeof problem, "%s, line %u: %.*s %s", path, number,
+                                  static_cast<int>(name_length), name, reason);
+                else
+                    std::snprintf(problem, sizeof problem, "%s, line %u: %s", path, number,
+                                  reason);
+            }
+            continue;
+        }
+        name[name_length] = '\0';
+        const char *given = std::getenv(name);
+        if (given == nullptr || *given == '\0')
+            setenv(name, value, 1);
+    }
+    return bad_reason != nullptr ? problem : nullptr;
+}

@@ -1,0 +1,77 @@
+// Where the session's and its watchdogs' lines go: standard error and
+// standard output, or the system log, one message a line.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "session/session.h"
+
+bool to_syslog;
+int watchdog_log = -1;
+
+namespace {
+
+// The forwarder: each whole line of what the watchdogs write, one message
+// tagged with the watchdog's name; a line longer than the buffer goes in
+// pieces. Ends when the last writer has gone, the session among them; the
+// session's ending signals stay blocked here, so that its last lines are
+// not lost.
+[[noreturn]] void forward_lines(int from)
+{
+    openlog("browser-watchdog", 0, LOG_USER);
+    char buffer[1024];
+    std::size_t held = 0;
+    for (;;) {
+        const ssize_t n = read(from, buffer + held, sizeof buffer - held);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (held > 0)
+                syslog(LOG_INFO, "%.*s", static_cast<int>(held), buffer);
+            _exit(0);
+        }
+        held += static_cast<std::size_t>(n);
+        char *start = buffer;
+        for (char *end;
+             (end = static_cast<char *>(std::memchr(start, '\n', buffer + held - start))) !=
+             nullptr;
+             start = end + 1)
+            syslog(LOG_INFO, "%.*s", static_cast<int>(end - start), start);
+        held -= static_cast<std::size_t>(start - buffer);
+        std::memmove(buffer, start, held);
+        if (held == sizeof buffer) {
+            syslog(LOG_INFO, "%.*s", static_cast<int>(held), buffer);
+            held = 0;
+        }
+    }
+}
+
+} // namespace
+
+void start_log()
+{
+    const char *log = std::getenv("SESSION_LOG");
+    if (log == nullptr || *log == '\0' || std::strcmp(log, "stdout") == 0)
+        return;
+    if (std::strcmp(log, "syslog") != 0)
+        refuse("SESSION_LOG=%s is neither stdout nor syslog: not starting the browser", log);
+    openlog("browser-session", 0, LOG_USER);
+    to_syslog = true;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        refuse("cannot make a pipe for the watchdog's lines: %s: not starting the browser",
+               std::strerror(errno));
+    const pid_t forwarder = fork();
+    if (forwarder < 0)
+        refuse("cannot start the forwarder of the watchdog's lines: %s: not starting the "
+               "browser", std::strerror(errno));
+    if (forwarder == 0) {
+        close(ends[1]);
+        forward_lines(ends[0]);
+    }
+    close(ends[0]);
+    watchdog_log = ends[1];
+}
