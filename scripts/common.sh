@@ -10,7 +10,7 @@ PLOT_PACKAGES=(gnuplot-nox)
 # busybox: the device's shell, under which the /proc library is checked.
 TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps busybox strace util-linux "${PLOT_PACKAGES[@]}")
 DEMO_PACKAGES=(xvfb xdotool)
-PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base lintian)
+PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base lintian desktop-file-utils)
 CROSS_PACKAGES=(g++-mipsel-linux-gnu g++-mips-linux-gnu qemu-user dpkg-dev file)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
