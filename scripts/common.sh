@@ -16,11 +16,29 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 MEMCHECK_PACKAGES=(valgrind xvfb xdotool util-linux mount)
 QUALITY_PACKAGES=(cppcheck clang-tidy devscripts binutils shellcheck
                   "${FUZZ_PACKAGES[@]}" "${MEMCHECK_PACKAGES[@]}")
+# Optional: builds go through it when it is installed (compiler_launcher).
+CACHE_PACKAGES=(ccache)
 SYSTEM_PACKAGES=(qemu-system-mips cpio gzip e2fsprogs util-linux)
 BENCH_PACKAGES=(xvfb strace procps binutils libbenchmark-dev util-linux mount)
 # Everything scripts/test-all needs.
 CI_PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
-             "${CROSS_PACKAGES[@]}" "${SYSTEM_PACKAGES[@]}" "${QUALITY_PACKAGES[@]}")
+             "${CROSS_PACKAGES[@]}" "${SYSTEM_PACKAGES[@]}" "${QUALITY_PACKAGES[@]}"
+             "${CACHE_PACKAGES[@]}")
+
+# The cmake options every script configures a build directory with: ccache
+# in front of the compilers (the host's, clang, the cross ones) when it is
+# installed, so that a fresh clone compiles only what this machine has not
+# compiled before; without it, no launcher, even in a build directory that
+# had one. ccache's key holds the compiler and every flag, so a sanitizer,
+# fuzzer or hardened build never takes another's objects. Paths under the
+# repository count relative to it: clones in other places share the cache.
+if command -v ccache >/dev/null 2>&1; then
+    compiler_launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+    export CCACHE_BASEDIR
+else
+    compiler_launcher=(-DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER=)
+fi
 
 # Installs those of the named packages that are missing (as root), or says
 # which are missing and fails.
@@ -98,6 +116,12 @@ table_page() {
             printf "<tr><td>%d</td><td>row %d of a large table</td><td>%d</td></tr>\n", i, i, i * 7
         print "</table></body></html>"
     }' >"$2"
+}
+
+# The mipsel package, from build-mipsel as scripts/cross-test leaves it:
+# build-mipsel/browser-watchdog_<version>_mipsel.deb.
+mipsel_package() {
+    (cd build-mipsel && rm -f ./browser-watchdog_*.deb && DEB_HOST_ARCH=mipsel cpack -G DEB >/dev/null)
 }
 
 # Runs a named step of a long script, with its time.

@@ -15,12 +15,14 @@ fail() { echo "FAIL: $*"; cat "$work/session.log" "$work/session.err" 2>/dev/nul
 . "$(dirname "$0")/../../scripts/common.sh"
 
 # An X server on a numbered display. With "nolock" the test writes the lock
-# file itself.
+# file itself; such a server takes no lock that would keep another test's
+# server off its display, so it looks from the top of the range down,
+# where the others, from the bottom up, are the last to look.
 # x_user, when set, is the user it runs as.
 x_user=()
 start_x() {
     local n
-    for n in $(seq 140 199); do
+    for n in $(if [ -n "${1:-}" ]; then seq 199 -1 140; else seq 140 199; fi); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
         "${x_user[@]}" Xvfb ":$n" -nolisten tcp ${1:+-nolock} >"$work/xvfb.log" 2>&1 &
         x_pid=$!
