@@ -176,8 +176,10 @@ END {
     x_alive = get("x_alive"); if (x_alive == "") x_alive = "-"
     end_rule = get("end"); if (end_rule == "") end_rule = "-"
     if (reserve == "" || arm == "kernel" || arm == "earlyoom") reserve = "-"
-    printf "device: arm=%s page=%s browser=%s acted_s=%s stopped_by=%s oom_kills=%d x_alive=%s x_rss_min_pct=%s x_rtt_max_ms=%s heartbeat_max_ms=%s headroom_min_mib=%s headroom_at_act_mib=%s headroom_dialog_min_mib=%s past_limit_kib=%s recovered_s=%s restarted=%s emulator_stalls=%d device=%s reserve_mib=%s end=%s sample_gap_max_ms=%s held_ms=%s browsers=%d ran_unreleased=%s own_watchdog_stops=%s pauses_said_s=%s restart_gaps_s=%s headroom_unboosted_min_mib=%s\n",
-        arm, get("page"), get("browser_name"), acted, by, oom, x_alive,
+    # Which of the project's packages ran: none on the arms without it.
+    package = (arm == "kernel" || arm == "earlyoom" || get("package") == "") ? "-" : get("package")
+    printf "device: arm=%s page=%s browser=%s package=%s acted_s=%s stopped_by=%s oom_kills=%d x_alive=%s x_rss_min_pct=%s x_rtt_max_ms=%s heartbeat_max_ms=%s headroom_min_mib=%s headroom_at_act_mib=%s headroom_dialog_min_mib=%s past_limit_kib=%s recovered_s=%s restarted=%s emulator_stalls=%d device=%s reserve_mib=%s end=%s sample_gap_max_ms=%s held_ms=%s browsers=%d ran_unreleased=%s own_watchdog_stops=%s pauses_said_s=%s restart_gaps_s=%s headroom_unboosted_min_mib=%s\n",
+        arm, get("page"), get("browser_name"), package, acted, by, oom, x_alive,
         xmin < 0 || rest_x <= 0 ? "-" : sprintf("%d", xmin * 100 / rest_x + 0.5),
         seen_rtt ? rtt : "-", seen_beat ? beat : "-", hmin < 0 ? "-" : sprintf("%d", hmin / 1024),
         at_act < 0 ? "-" : sprintf("%d", at_act / 1024),

@@ -18,12 +18,15 @@ cache=${SYSROOT_DIR:-/var/cache/browser-watchdog}
 guest_sysroot=$cache/sysroot-mipsel
 
 # What the guest runs: its shell, the X server, the toolkit's runtime and a
-# font for the dialog's text, the user's hands, a real browser and the
-# peer the trial compares with.
+# font for the dialog's text, the user's hands and the peer the trial
+# compares with; beside them the one real browser the guest opens pages
+# in, the package BROWSER_PACKAGE (default: dillo; empty: none, for a
+# browser of our own programs).
 GUEST_PACKAGES=(busybox-static xvfb xdotool libgtk2.0-0 libstdc++6 libx11-6
-                fonts-dejavu-core dillo earlyoom)
+                fonts-dejavu-core earlyoom)
 # Pulled in through libgl1 but never loaded with GLX off, and tools the
-# guest has no use for: left out of the root file system.
+# guest has no use for: left out of the root file system, but a library
+# that something in it links (guest_linked).
 GUEST_LEFT_OUT='^(libgl1-mesa-dri|libglx-mesa0|libllvm.*|libz3-.*|libicu.*|libxml2|libsensors.*|libedit2|libelf1|libdrm-(amdgpu|nouveau|radeon|intel).*|perl.*|libperl.*|debconf.*|dpkg|tar|coreutils|gcc-12-base|mesa-.*|systemd.*|libsystemd-shared|init-system-helpers|adduser|passwd|login|util-linux.*|mount|procps|lsb-base|sysvinit-utils)_'
 # The disk's driver and file system: modules in Debian's Malta kernel, in
 # the order they depend on each other.
@@ -44,15 +47,34 @@ shape_disk_mib() {
 }
 shape_zram_mib() { case ${1#*+} in z* | *+z*) echo "${1##*+z}" ;; *) echo 0 ;; esac; }
 
-# The guest's programs, built for mipsel.
-GUEST_TARGETS=(browser-watchdog browser-session memory-hog floor input_grabber device-probe
-               screenshot standin-grower)
+# The guest's tools, built for mipsel; the watchdog and the session come
+# in the package.
+GUEST_TARGETS=(memory-hog floor input_grabber device-probe screenshot standin-grower)
 
+# The tools and the mipsel package a device installs, in build-mipsel
+# (guest_deb).
 guest_build() {
     bash scripts/cross-sysroot mipsel "$guest_sysroot" libgtk2.0-dev libc6-dev libstdc++-12-dev
     cmake -S . -B build-mipsel -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
-        -DCROSS_SYSROOT="$guest_sysroot" >/dev/null
+        -DCROSS_SYSROOT="$guest_sysroot" "${compiler_launcher[@]}" >/dev/null
     cmake --build build-mipsel -j"$(nproc)" --target "${GUEST_TARGETS[@]}" >/dev/null
+    mipsel_package
+    guest_deb=$(compgen -G "build-mipsel/browser-watchdog_*_mipsel.deb")
+}
+
+# The package, installed into the root directory $1 as a device's image is
+# made from outside it: dpkg --root, the maintainer scripts run here with
+# DPKG_ROOT. Its dependencies were unpacked, not installed: dpkg does not
+# know them. Documentation left out, as the rest of the image's.
+guest_install_package() {
+    local root=$1
+    mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+    : >"$root/var/lib/dpkg/status"
+    dpkg --root="$root" --force-script-chrootless --force-architecture --force-depends \
+        --path-exclude='/usr/share/doc/*' --path-exclude='/usr/share/man/*' \
+        -i "$guest_deb" >/dev/null 2>&1 ||
+        { echo "dpkg --root could not install $guest_deb" >&2; return 1; }
+    echo "guest package: $(dpkg-deb -f "$guest_deb" Package Version | tr '\n' ' ')"
 }
 
 # The newest Malta kernel, through the meta-package (its ABI name changes):
@@ -89,6 +111,7 @@ guest_image() {
     guest_dir=$(mktemp -d)
     root=$guest_dir/root
     guest_packages "$root"
+    guest_install_package "$root"
     guest_programs "$root" "$@"
     guest_pages "$root"
     root_mib=$(($(du -sm "$root" | cut -f1) * 5 / 4 + 48))
@@ -104,25 +127,118 @@ guest_image() {
 
 # The guest's Debian packages, but those it has no use for, unpacked into
 # the root directory $1 (its /bin, /sbin and /lib links into /usr, as
-# Debian's are); their number is guest_package_count.
+# Debian's are); their number is guest_package_count. Only this set's
+# packages: the cache also holds those of other browsers.
 guest_packages() {
-    local root=$1 deb d
+    local root=$1 aside=$guest_dir/aside deb d d2 packages=("${GUEST_PACKAGES[@]}") debs
+    local left_out=() gconv base
+    [ -z "${BROWSER_PACKAGE-dillo}" ] || packages+=("${BROWSER_PACKAGE-dillo}")
     mkdir -p "$cache/debs-guest"
     private_apt mipsel "$cache/debs-guest"
-    apt-get "${apt_opts[@]}" -qq -y --download-only install "${GUEST_PACKAGES[@]}" >/dev/null
+    apt-get "${apt_opts[@]}" -qq -y --download-only install "${packages[@]}" >/dev/null
+    # NAME_VERSION_ of each, as apt names the files it downloads.
+    mapfile -t debs < <(apt-get "${apt_opts[@]}" -s install "${packages[@]}" |
+        awk '$1 == "Inst" { v = substr($3, 2); gsub(/:/, "%3a", v); print $2 "_" v "_" }')
     rm -rf "$apt_state"
-    mkdir -p "$root/usr/bin" "$root/usr/sbin" "$root/usr/lib"
-    for d in bin sbin lib; do ln -s "usr/$d" "$root/$d"; done
+    for d in "$root" "$aside"; do
+        mkdir -p "$d/usr/bin" "$d/usr/sbin" "$d/usr/lib"
+        for d2 in bin sbin lib; do ln -s "usr/$d2" "$d/$d2"; done
+    done
     guest_package_count=0
-    for deb in "$cache"/debs-guest/*.deb; do
-        basename "$deb" | grep -qE "$GUEST_LEFT_OUT" && continue
+    for d in "${debs[@]}"; do
+        deb=$(compgen -G "$cache/debs-guest/${d}*.deb") ||
+            { echo "no $d*.deb in $cache/debs-guest" >&2; return 1; }
+        # The packages left out go aside: the caches' tools may link them.
+        if basename "$deb" | grep -qE "$GUEST_LEFT_OUT"; then
+            left_out+=("$deb")
+            dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$aside"
+            continue
+        fi
         dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$root"
         guest_package_count=$((guest_package_count + 1))
     done
-    # What a C-locale GTK+ 2 program with built-in stock icons never reads.
-    rm -rf "$root"/usr/share/{doc,man,locale,info,lintian,icons,mime} \
-        "$root"/usr/lib/mipsel-linux-gnu/gconv
+    # What a C-locale GTK program never reads; the icons are drawn by the
+    # toolkit's own, built in.
+    rm -rf "$root"/usr/share/{doc,man,locale,info,lintian,icons}
+    # Of glibc's character sets only its base ones (gconv-modules, without
+    # the extra ones of gconv-modules.d and the cache that lists them all):
+    # Windows-1252 is what a browser reads a page as that names none.
+    gconv=$root/usr/lib/mipsel-linux-gnu/gconv
+    rm -rf "$gconv/gconv-modules.d" "$gconv/gconv-modules.cache"
+    base=$(awk '$1 == "module" { print $4 ".so" }' "$gconv/gconv-modules")
+    for d in "$gconv"/*.so; do grep -qxF "${d##*/}" <<<"$base" || rm -f "$d"; done
+    guest_linked "$root" "${left_out[@]}"
+    guest_caches "$root" "$aside"
+    rm -rf "$aside"
     mkdir -p "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/var/results" "$root/root"
+}
+
+# The tools that build the root's caches (guest_caches), paths in it: run
+# under qemu-user when the image is made, never in the guest.
+GUEST_CACHE_TOOLS=(usr/lib/mipsel-linux-gnu/gdk-pixbuf-2.0/gdk-pixbuf-query-loaders
+                   usr/bin/update-mime-database usr/lib/mipsel-linux-gnu/glib-2.0/glib-compile-schemas)
+
+# Of the left-out packages given after the root directory $1, unpacks into
+# it those with a library that the root's programs and libraries link
+# (an SVG renderer's XML parser), and then those their libraries link.
+guest_linked() {
+    local root=$1 i added=1 needed sonames tool exclude=()
+    shift
+    local rest=("$@")
+    for tool in "${GUEST_CACHE_TOOLS[@]}"; do exclude+=(! -path "$root/$tool"); done
+    while [ "$added" -eq 1 ] && [ ${#rest[@]} -gt 0 ]; do
+        added=0
+        # readelf fails on the files that are no ELF (scripts), and says so.
+        needed=$(find "$root/usr" -type f \( -name '*.so*' -o -perm -u+x \) "${exclude[@]}" \
+            -exec mipsel-linux-gnu-readelf -d {} + 2>/dev/null |
+            sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' | sort -u) || true
+        for i in "${!rest[@]}"; do
+            sonames=$(dpkg-deb -c "${rest[$i]}" |
+                awk '{ n = split($6, p, "/"); if (p[n] ~ /\.so/) print p[n] }')
+            grep -qxF "$needed" <<<"$sonames" || continue
+            dpkg-deb --fsys-tarfile "${rest[$i]}" | tar -x --keep-directory-symlink -C "$root"
+            guest_package_count=$((guest_package_count + 1))
+            unset 'rest[i]'
+            added=1
+        done
+    done
+}
+
+# What Debian's maintainer scripts would make of the packages, and
+# dpkg-deb alone does not, for the root directory $1: the image loaders'
+# list, the shared MIME database (GIO's content types, by which images are
+# loaded) and the compiled GSettings schemas (GTK 3 reads its settings
+# through them). Each is made when the packages carry its tool, the mipsel
+# one under qemu-user, which finds the left-out libraries it may link in
+# the directory $2; the schemas with the host's tool when theirs is absent.
+guest_caches() {
+    local root=$1 aside=$2 lib=usr/lib/mipsel-linux-gnu
+    # Paths given to the tools are the host's: qemu-user looks a path up in
+    # the root first and falls back to the host's, which a file the tool
+    # creates would get. The MIME tool warns of a directory not in
+    # XDG_DATA_DIRS.
+    guest_run() {
+        qemu-mipsel -L "$root" -E "LD_LIBRARY_PATH=$aside/$lib" -E "XDG_DATA_DIRS=$root/usr/share" \
+            "$root/$1" "${@:2}"
+    }
+    if [ -x "$root/${GUEST_CACHE_TOOLS[0]}" ]; then
+        guest_run "${GUEST_CACHE_TOOLS[0]}" >"$root/$lib/gdk-pixbuf-2.0/2.10.0/loaders.cache"
+    fi
+    if [ -x "$root/${GUEST_CACHE_TOOLS[1]}" ] && [ -d "$root/usr/share/mime/packages" ]; then
+        guest_run "${GUEST_CACHE_TOOLS[1]}" "$root/usr/share/mime"
+        # GIO reads mime.cache; the types' descriptions and their source stay
+        # out.
+        find "$root/usr/share/mime" -mindepth 1 -maxdepth 1 -type d -exec rm -rf {} +
+    else
+        rm -rf "$root/usr/share/mime"
+    fi
+    if compgen -G "$root/usr/share/glib-2.0/schemas/*.gschema.xml" >/dev/null; then
+        if [ -x "$root/${GUEST_CACHE_TOOLS[2]}" ]; then
+            guest_run "${GUEST_CACHE_TOOLS[2]}" "$root/usr/share/glib-2.0/schemas"
+        else
+            glib-compile-schemas "$root/usr/share/glib-2.0/schemas"
+        fi
+    fi
 }
 
 # Our programs, the guest's scripts and libraries, the zram modules and the
