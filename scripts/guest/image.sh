@@ -157,8 +157,8 @@ guest_packages() {
         dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$root"
         guest_package_count=$((guest_package_count + 1))
     done
-    # What a C-locale GTK program never reads; the icons are drawn by the
-    # toolkit's own, built in.
+    # What a C-locale GTK program never reads; the few icons it draws come
+    # with the toolkit itself (GTK+ 2's stock icons, GTK 3's fallbacks).
     rm -rf "$root"/usr/share/{doc,man,locale,info,lintian,icons}
     # Of glibc's character sets only its base ones (gconv-modules, without
     # the extra ones of gconv-modules.d and the cache that lists them all):

@@ -54,10 +54,11 @@ void split_browser()
     // The page every browser opens, as a kiosk's start page.
     const char *page = setting("START_PAGE", nullptr);
     if (page != nullptr) {
-        if (n == max_words)
+        if (n >= max_words)
             refuse("BROWSER has %zu words, and START_PAGE makes one more: not starting the "
                    "browser", max_words);
-        browser_argv[n++] = const_cast<char *>(page);
+        else
+            browser_argv[n++] = const_cast<char *>(page);
     }
     browser_argv[n] = nullptr;
 }
