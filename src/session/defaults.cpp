@@ -1,6 +1,8 @@
 // The integrator's settings file: NAME=VALUE lines, read as they stand,
 // never given to a shell, each a default the environment overrides.
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,10 +26,11 @@ constexpr char unknown_name[] = "is not a setting of browser-session";
 
 bool known(const char *name, std::size_t length)
 {
-    for (const char *known_name : settings_names)
-        if (std::strlen(known_name) == length && std::memcmp(known_name, name, length) == 0)
-            return true;
-    return false;
+    return std::any_of(std::begin(settings_names), std::end(settings_names),
+                       [&](const char *known_name) {
+                           return std::strlen(known_name) == length &&
+                                  std::memcmp(known_name, name, length) == 0;
+                       });
 }
 
 bool name_char(char c, bool first)
