@@ -154,7 +154,7 @@ TEST_P(Answering, ContinuesKillsAndExitsZero)
     const AnswerCase &c = GetParam();
     Scene s(c.x_pages, c.browser_pages);
     support::start(s.w, s.options);
-    ASSERT_TRUE(support::wait_for(s.w, "dialog\n", period + 2)) << s.w.log;
+    ASSERT_TRUE(support::wait_for(s.w, "dialog\n", 4 * period)) << s.w.log;
     EXPECT_EQ(support::await_state(s.browser.pid, 'T', 1), 'T');
     const unsigned long window = support::find_window("Error", 5);
     ASSERT_NE(window, 0u);
