@@ -21,7 +21,9 @@ constexpr const char *settings_names[] = {
     "PATH",
 };
 
-char text[8192];
+// A file of up to 8191 bytes, and its terminating NUL, with a byte to spare
+// that tells a longer one.
+char text[8193];
 constexpr char unknown_name[] = "is not a setting of browser-session";
 
 bool known(const char *name, std::size_t length)
@@ -68,34 +70,20 @@ const char *parse_line(char *line, std::size_t length, char *&name, std::size_t 
 const char *read_defaults_file()
 {
     static char problem[640];
-    const char *path = std::getenv("SESSION_SETTINGS");
-    if (path == nullptr || *path == '\0')
-        path = default_settings_file;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return nullptr;
+    const char *path = setting("SESSION_SETTINGS", default_settings_file);
+    const long n = read_whole(AT_FDCWD, path, text, sizeof text);
+    if (n == cannot_open && errno == ENOENT)
+        return nullptr;
+    if (n < 0) {
         std::snprintf(problem, sizeof problem, "cannot read %s: %s", path, std::strerror(errno));
         return problem;
     }
-    std::size_t size = 0;
-    for (;;) {
-        const ssize_t n = read(fd, text + size, sizeof text - size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || size + static_cast<std::size_t>(n) == sizeof text) {
-            if (n < 0)
-                std::snprintf(problem, sizeof problem, "cannot read %s: %s", path,
-                              std::strerror(errno));
-            else if (n > 0)
-                std::snprintf(problem, sizeof problem, "%s is longer than %zu bytes", path,
-                              sizeof text - 1);
-            close(fd);
-            if (n != 0)
-                return problem;
-            break;
-        }
-        size += static_cast<std::size_t>(n);
+    // What a read of the whole buffer leaves out may be more.
+    const auto size = static_cast<std::size_t>(n);
+    if (size == sizeof text - 1) {
+        std::snprintf(problem, sizeof problem, "%s is longer than %zu bytes", path,
+                      sizeof text - 2);
+        return problem;
     }
 
     // Every line that can be read is taken before a bad one is told, so
@@ -131,8 +119,7 @@ const char *read_defaults_file()
             continue;
         }
         name[name_length] = '\0';
-        const char *given = std::getenv(name);
-        if (given == nullptr || *given == '\0')
+        if (*setting(name, "") == '\0')
             setenv(name, value, 1);
     }
     return bad_reason != nullptr ? problem : nullptr;

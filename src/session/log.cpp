@@ -53,8 +53,8 @@ namespace {
 
 void start_log()
 {
-    const char *log = std::getenv("SESSION_LOG");
-    if (log == nullptr || *log == '\0' || std::strcmp(log, "stdout") == 0)
+    const char *log = setting("SESSION_LOG", "stdout");
+    if (std::strcmp(log, "stdout") == 0)
         return;
     if (std::strcmp(log, "syslog") != 0)
         refuse("SESSION_LOG=%s is neither stdout nor syslog: not starting the browser", log);

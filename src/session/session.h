@@ -40,6 +40,9 @@ void start_log();
 // file or one of its lines (by number) cannot be read, having taken every
 // line that can; nullptr when all could.
 constexpr char default_settings_file[] = "/etc/default/browser-session";
+
+// The environment's value of name, or fallback where it is unset or empty.
+const char *setting(const char *name, const char *fallback);
 const char *read_defaults_file();
 
 // BROWSER (default: dillo), split into words at blanks, never expanded,

@@ -31,12 +31,6 @@ constexpr SessionCount counts[] = {
     {"size", false, "the X server's status"},
 };
 
-const char *setting(const char *name, const char *fallback)
-{
-    const char *value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : fallback;
-}
-
 // BROWSER into words, at spaces, tabs and newlines, as sh splits it.
 void split_browser()
 {
@@ -64,6 +58,12 @@ void split_browser()
 }
 
 } // namespace
+
+const char *setting(const char *name, const char *fallback)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
 
 bool counts_headroom()
 {
