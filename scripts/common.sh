@@ -124,6 +124,17 @@ mipsel_package() {
     (cd build-mipsel && rm -f ./browser-watchdog_*.deb && DEB_HOST_ARCH=mipsel cpack -G DEB >/dev/null)
 }
 
+# The package $2 installed into the root directory $1 as a device's image
+# is made from outside it: dpkg --root, the maintainer scripts run here on
+# DPKG_ROOT. Its dependencies are unpacked there, not installed: dpkg does
+# not know them. Documentation left out, as an image leaves it out.
+install_into_root() {
+    mkdir -p "$1/var/lib/dpkg/info" "$1/var/lib/dpkg/updates"
+    [ -e "$1/var/lib/dpkg/status" ] || : >"$1/var/lib/dpkg/status"
+    dpkg --root="$1" --force-script-chrootless --force-architecture --force-depends \
+        --path-exclude='/usr/share/doc/*' --path-exclude='/usr/share/man/*' -i "$2"
+}
+
 # Runs a named step of a long script, with its time.
 step() {
     local name=$1 start=$SECONDS

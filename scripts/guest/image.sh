@@ -63,16 +63,9 @@ guest_build() {
 }
 
 # The package, installed into the root directory $1 as a device's image is
-# made from outside it: dpkg --root, the maintainer scripts run here with
-# DPKG_ROOT. Its dependencies were unpacked, not installed: dpkg does not
-# know them. Documentation left out, as the rest of the image's.
+# made (install_into_root).
 guest_install_package() {
-    local root=$1
-    mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
-    : >"$root/var/lib/dpkg/status"
-    dpkg --root="$root" --force-script-chrootless --force-architecture --force-depends \
-        --path-exclude='/usr/share/doc/*' --path-exclude='/usr/share/man/*' \
-        -i "$guest_deb" >/dev/null 2>&1 ||
+    install_into_root "$1" "$guest_deb" >/dev/null 2>&1 ||
         { echo "dpkg --root could not install $guest_deb" >&2; return 1; }
     echo "guest package: $(dpkg-deb -f "$guest_deb" Package Version | tr '\n' ' ')"
 }
