@@ -1,6 +1,7 @@
 // The readers of a watched process's own /proc files, through its /proc/PID
-// directory: its program size (statm) and what it holds (VmRSS plus VmSwap
-// of status), and whether it is still there.
+// directory: its program size (statm), what it holds (VmRSS plus VmSwap of
+// status), its state and start (stat), and whether it is still there.
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -47,4 +48,25 @@ Reading read_process_share(int dir)
 const char *check_process(int dir)
 {
     return faccessat(dir, "status", F_OK, 0) == 0 ? nullptr : status_open_error;
+}
+
+const char *read_process_stat(int dir, ProcessStat &stat)
+{
+    if (const char *error = read_text(dir, stat_file, buf, sizeof buf))
+        return error;
+    // After the name, ") " then the state; the start is the twentieth field
+    // after it.
+    const char *field = std::strrchr(buf, ')');
+    if (field == nullptr || field[1] != ' ')
+        return stat_parse_error;
+    field += 2;
+    const char *end = field + std::strlen(field);
+    const char state = *field;
+    for (int i = 1; i < 20 && field < end; ++i)
+        field = skip_spaces(word_end(field, end));
+    std::uint64_t since = 0;
+    if (!parse_decimal(field, word_end(field, end), UINT64_MAX, since))
+        return stat_parse_error;
+    stat = {state, since};
+    return nullptr;
 }

@@ -40,6 +40,12 @@ extern const char swap_open_error[];
 extern const char status_parse_error[];
 extern const char status_read_error[];
 extern const char status_open_error[];
+extern const char stat_parse_error[];
+extern const char stat_read_error[];
+extern const char stat_open_error[];
+extern const char zone_parse_error[];
+extern const char zone_read_error[];
+extern const char zone_open_error[];
 extern const char invalid_usage_error[];
 extern const char invalid_mem_config[];
 
@@ -54,6 +60,8 @@ inline constexpr ProcFile meminfo_file{"meminfo", mem_open_error, mem_read_error
 inline constexpr ProcFile swaps_file{"swaps", swap_open_error, swap_read_error};
 inline constexpr ProcFile statm_file{"statm", statm_open_error, statm_read_error};
 inline constexpr ProcFile status_file{"status", status_open_error, status_read_error};
+inline constexpr ProcFile stat_file{"stat", stat_open_error, stat_read_error};
+inline constexpr ProcFile zoneinfo_file{"zoneinfo", zone_open_error, zone_read_error};
 
 // What a reader gives: a figure, or the message of what failed. A warning
 // is something to say about a figure that stands all the same.
@@ -72,6 +80,7 @@ char *find_space(char *text);
 // Returns the first character of text that is neither ' ' nor '\t' (the
 // terminator included).
 char *skip_spaces(char *text);
+const char *skip_spaces(const char *text);
 
 // Converts decimal text into value exactly as a 32-bit strtoul does:
 // leading white space and one sign are accepted, conversion stops at the
@@ -90,10 +99,45 @@ char *next_field(char *text);
 // or holds a value beyond 32 bits.
 Reading cut_number(char *text, const char *parse_error);
 
-// Reads the file name, relative to dir, into buffer of size bytes in one
-// read(2) and terminates it. Returns the bytes read, or one of these.
+// What a reader of a whole file returns when it cannot open it, or read it.
 constexpr long cannot_open = -1;
 constexpr long cannot_read = -2;
+
+// --- Lines, words and decimal numbers (text.cpp) ---------------------------
+// Every reader of the figures a line holds takes the text apart with these:
+// one way to step from line to line, to end a word, and to read a number.
+
+// One line of a text, without its newline: [start, end).
+struct Line {
+    const char *start;
+    const char *end;
+};
+
+// The line that begins at cursor, in a text that ends at limit, into line;
+// cursor moves past its newline. False, once cursor has reached limit. A
+// last line without a newline is a line.
+bool next_line(const char *&cursor, const char *limit, Line &line);
+
+// The first ' ' or '\t' at or after text, before end; end when none is.
+const char *word_end(const char *text, const char *end);
+
+// The decimal number written from text up to end, into value: at least one
+// digit and nothing but digits (leading zeros are a number's), at most most.
+// False, with value untouched, otherwise: no digit, any other character
+// (a sign, a blank, a letter), or a value above most; values up to 2^64 - 1
+// are read without overflow.
+bool parse_decimal(const char *text, const char *end, std::uint64_t most, std::uint64_t &value);
+
+// Reads the file name under dir a buffer of size bytes at a time and hands
+// each of its lines to take, without its newline and terminated in place,
+// with context. A line longer than the buffer is passed over. Returns 0, or
+// cannot_open or cannot_read (below).
+long read_lines(int dir, const char *name, char *buffer, std::size_t size,
+                void (*take)(char *line, void *context), void *context);
+
+// Reads the file name, relative to dir, into buffer of size bytes in one
+// read(2) and terminates it. Returns the bytes read, or cannot_open or
+// cannot_read.
 long read_whole(int dir, const char *name, char *buffer, std::size_t size);
 
 // read_whole of file, for a file that must give something: nullptr, or its
@@ -106,8 +150,8 @@ void first_line(char *text);
 // Takes the "Key:<blanks>N kB" lines of text apart by name: for each of the
 // n keys, the figure of the first line that bears it goes to kib[i], or
 // field_missing when no line does. False when a line that bears a key has
-// no blank after its value within the line, or a value beyond 32 bits.
-// Text is unchanged.
+// no blank after its value within the line, or a value that is not all
+// digits or lies beyond 64 bits (parse_decimal). Text is unchanged.
 constexpr std::uint64_t field_missing = UINT64_MAX;
 bool find_fields(const char *text, const char *const keys[], std::size_t n, std::uint64_t kib[]);
 
@@ -130,6 +174,41 @@ bool is_zram(const char *area);
 // 0 with a warning, as read_swap_size; any area that cannot be taken apart
 // is an error.
 Reading read_swap_areas(int proc, std::uint64_t &zram_kib);
+
+// --- The counts (counts.cpp) ------------------------------------------------
+// The ways of counting the X server and the browser against the limit, one
+// row each, shared by the watchdog and the session. Each program has its
+// own default.
+//   size      each process's total program size (the first field of statm);
+//   resident  what each holds in RAM and swap (VmRSS plus VmSwap);
+//   headroom  what the device has left (read_device_left), whoever holds it.
+enum class CountKind { size, resident, headroom };
+struct Count {
+    const char *name;
+    CountKind kind;
+    // Its RAM plus swap takes every swap area (read_swap_areas), or the
+    // first only (read_swap_size).
+    bool every_area;
+    // What a reserve on it is taken from, as a message names it.
+    const char *base_source;
+};
+inline constexpr Count counts[] = {
+    {"size", CountKind::size, false, "the X server's status"},
+    {"resident", CountKind::resident, false, "the X server's status"},
+    {"headroom", CountKind::headroom, true, "the meminfo fields"},
+};
+
+// The row named name, or nullptr.
+const Count *find_count(const char *name);
+
+// The row of kind.
+constexpr const Count *count_of(CountKind kind)
+{
+    for (const Count &c : counts)
+        if (c.kind == kind)
+            return &c;
+    return nullptr;
+}
 
 // The watchdog takes a reserve only if it leaves a limit above this, KiB:
 // RAM plus swap must exceed the reserve by more.
@@ -158,6 +237,15 @@ Reading read_device_left(int proc, std::uint64_t zram_kib);
 // under proc: MemTotal less the RAM read_device_left counts as left.
 Reading read_in_use(int proc);
 
+// What the kernel keeps of what read_device_left calls left, in KiB, from
+// zoneinfo under proc: in each zone its high watermark and its protection
+// of the zones below (at most the zone's pages: managed, or present before
+// Linux 3.8), and twice its low watermark (which MemAvailable takes off
+// the page cache and the reclaimable kernel memory), each less the zone's
+// boost, which the kernel takes back once it reclaims. A row a zone lacks
+// counts 0; a file without a zone is a parse error.
+Reading read_kernel_keep(int proc);
+
 // Total program size in pages of the process whose /proc directory is
 // dir: the first field of its statm.
 Reading read_process_pages(int dir);
@@ -169,6 +257,16 @@ Reading read_process_resident(int dir);
 // What the process holds, for a log line: as read_process_resident, or
 // VmRSS alone where the kernel gives no VmSwap (before Linux 2.6.34).
 Reading read_process_share(int dir);
+
+// The state of a process (R, S, T for stopped, Z for a zombie...) and its
+// start, in clock ticks after boot, from the stat of the process whose
+// /proc directory is dir: nullptr, or the message of what failed. Its name
+// may hold anything, ")" and blanks too: the fields follow its last ")".
+struct ProcessStat {
+    char state;
+    std::uint64_t since;
+};
+const char *read_process_stat(int dir, ProcessStat &stat);
 
 // nullptr while the process whose /proc directory is dir still has its
 // status, else status_open_error: once a process has ended (and been

@@ -16,11 +16,16 @@ char *find_space(char *text)
     return blank != nullptr ? blank : std::strchr(text, '\t');
 }
 
-char *skip_spaces(char *text)
+const char *skip_spaces(const char *text)
 {
     while (*text == ' ' || *text == '\t')
         ++text;
     return text;
+}
+
+char *skip_spaces(char *text)
+{
+    return text + (skip_spaces(static_cast<const char *>(text)) - text);
 }
 
 namespace {

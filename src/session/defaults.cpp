@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include "session/session.h"
 
@@ -90,15 +89,11 @@ const char *read_defaults_file()
     // that the refusal goes where SESSION_LOG says.
     const char *bad_reason = nullptr;
     unsigned number = 0;
-    for (char *line = text; line < text + size;) {
-        char *end = static_cast<char *>(std::memchr(line, '\n', text + size - line));
-        if (end == nullptr)
-            end = text + size;
+    const char *cursor = text;
+    for (Line line; next_line(cursor, text + size, line);) {
         ++number;
-        char *start = line;
-        line = end + 1;
-        while (start < end && (*start == ' ' || *start == '\t'))
-            ++start;
+        char *start = text + (skip_spaces(line.start) - text);
+        char *end = text + (line.end - text);
         if (start == end || *start == '#')
             continue;
         char *name = nullptr;

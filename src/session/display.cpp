@@ -8,11 +8,7 @@
 
 #include "session/session.h"
 
-pid_t x_pid;
-
 namespace {
-
-std::uint64_t x_since;
 
 // Whether a display's host part names this machine: none, "unix" (the
 // local socket) or "localhost", after any "protocol/" Xlib takes.
@@ -29,30 +25,9 @@ bool is_local(const char *host, std::size_t length)
     return length == 0 || is("unix") || is("localhost");
 }
 
-// A decimal number of digits alone (leading zeros read as Xlib and the
-// kernel read them), at most max; false otherwise.
-bool read_decimal(const char *text, const char *end, std::uint64_t max, std::uint64_t &value)
+// The display's number, from DISPLAY: refuses one of another host.
+std::uint64_t display_number(const char *display)
 {
-    if (text == end)
-        return false;
-    value = 0;
-    for (; text < end; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-        value = value * 10 + static_cast<std::uint64_t>(*text - '0');
-        if (value > max)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-void find_x_server()
-{
-    const char *display = std::getenv("DISPLAY");
-    if (display == nullptr)
-        display = "";
     const char *colon = std::strrchr(display, ':');
     if (colon == nullptr)
         refuse("DISPLAY=%s names no display: cannot tell the X server's pid", display);
@@ -69,33 +44,56 @@ void find_x_server()
     if (number_end == nullptr)
         number_end = colon + 1 + std::strlen(colon + 1);
     std::uint64_t number = 0;
-    if (!read_decimal(colon + 1, number_end, 2147483647, number))
+    if (!parse_decimal(colon + 1, number_end, 2147483647, number))
         refuse("DISPLAY=%s names no display number: cannot tell the X server's pid", display);
+    return number;
+}
 
+// The pid of a lock file's text, "%10d\n": blanks, the pid, a newline.
+bool lock_pid(const char *text, std::uint64_t &pid)
+{
+    const char *start = skip_spaces(text);
+    const char *end = start + std::strcspn(start, " \t\n");
+    const char *rest = end + std::strspn(end, " \t\n");
+    return *rest == '\0' && parse_decimal(start, end, 4194304, pid) && pid != 0;
+}
+
+} // namespace
+
+XServer find_x_server()
+{
+    const char *display = std::getenv("DISPLAY");
+    const std::uint64_t number = display_number(display != nullptr ? display : "");
     char lock[64];
     std::snprintf(lock, sizeof lock, "/tmp/.X%llu-lock", static_cast<unsigned long long>(number));
     char text[64];
     const long n = read_whole(AT_FDCWD, lock, text, sizeof text);
     if (n < 0)
         refuse("no %s: cannot tell the X server's pid", lock);
-    // "%10d\n": blanks, the pid, a newline.
-    const char *start = text;
-    while (*start == ' ' || *start == '\t')
-        ++start;
-    const char *end = start + std::strcspn(start, " \t\n");
-    const char *rest = end + std::strspn(end, " \t\n");
     std::uint64_t pid = 0;
-    if (*rest != '\0' || !read_decimal(start, end, 4194304, pid) || pid == 0)
+    if (!lock_pid(text, pid))
         refuse("%s holds no pid: cannot tell the X server's pid", lock);
-    x_pid = static_cast<pid_t>(pid);
-    char state = 0;
-    if (!read_stat(x_pid, state, x_since) || state == 'Z')
+    XServer x{static_cast<pid_t>(pid), -1, 0};
+    char name[32];
+    std::snprintf(name, sizeof name, "/proc/%d", x.pid);
+    x.dir = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ProcessStat stat{};
+    if (x.dir < 0 || read_process_stat(x.dir, stat) != nullptr || stat.state == 'Z')
         refuse("%s names pid %d, which is not running: a stale lock file; not starting the "
-               "browser", lock, x_pid);
+               "browser", lock, x.pid);
+    x.since = stat.since;
+    return x;
+}
+
+bool x_server_runs(const XServer &x)
+{
+    ProcessStat stat{};
+    return read_process_stat(x.dir, stat) == nullptr && stat.since == x.since &&
+           stat.state != 'Z';
 }
 
 void check_x_server()
 {
-    if (!runs(x_pid, x_since))
-        refuse("the X server %d has ended: ending the session", x_pid);
+    if (!x_server_runs(settings.x))
+        refuse("the X server %d has ended: ending the session", settings.x.pid);
 }

@@ -1,7 +1,6 @@
 // Where the session's and its watchdogs' lines go: standard error and
 // standard output, or the system log, one message a line.
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <syslog.h>
@@ -9,10 +8,9 @@
 
 #include "session/session.h"
 
-bool to_syslog;
-int watchdog_log = -1;
-
 namespace {
+
+int pipe_write = -1;
 
 // The forwarder: each whole line of what the watchdogs write, one message
 // tagged with the watchdog's name; a line longer than the buffer goes in
@@ -51,15 +49,13 @@ namespace {
 
 } // namespace
 
-void start_log()
+void start_log(const char *value)
 {
-    const char *log = setting("SESSION_LOG", "stdout");
-    if (std::strcmp(log, "stdout") == 0)
+    if (std::strcmp(value, "stdout") == 0)
         return;
-    if (std::strcmp(log, "syslog") != 0)
-        refuse("SESSION_LOG=%s is neither stdout nor syslog: not starting the browser", log);
+    if (std::strcmp(value, "syslog") != 0)
+        refuse("SESSION_LOG=%s is neither stdout nor syslog: not starting the browser", value);
     openlog("browser-session", 0, LOG_USER);
-    to_syslog = true;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
         refuse("cannot make a pipe for the watchdog's lines: %s: not starting the browser",
@@ -73,5 +69,10 @@ void start_log()
         forward_lines(ends[0]);
     }
     close(ends[0]);
-    watchdog_log = ends[1];
+    pipe_write = ends[1];
+}
+
+int watchdog_output()
+{
+    return pipe_write;
 }

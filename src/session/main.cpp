@@ -20,16 +20,14 @@ int main()
 {
     take_signals();
     read_settings();
-    find_x_server();
-    choose_watchdog_settings();
-    settle_reserve();
+    Reserve reserve = settle_reserve();
 
     int pause_s = 1;
     for (;;) {
         check_x_server();
         std::uint64_t ran_s = 0;
-        const Outcome outcome = run_browser(ran_s);
-        if (once)
+        const Outcome outcome = run_browser(reserve.mib, ran_s);
+        if (settings.once)
             return outcome == Outcome::ran ? 0 : 1;
         check_x_server();
         if (outcome == Outcome::stopped_at_start)
@@ -46,6 +44,6 @@ int main()
             pause_s = 1;
         }
         pause_ms(pause_s * 1000);
-        fit_limit();
+        reserve = fit_limit(reserve);
     }
 }

@@ -1,280 +1,246 @@
-// The reserve the watchdog is given: taken from RESERVE_MIB, or chosen from
-// the device's own figures, as the watchdog will count them.
+// The reserve the watchdog is given: the figures read, the rule applied,
+// and what was settled said.
 #include <cinttypes>
-#include <cstdlib>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdlib>
+#include <cstring>
 
 #include "session/session.h"
 
-std::uint64_t reserve_mib;
-
 namespace {
 
-// The margin with a count of the processes: what happens after the limit
-// is crossed, and what the count does not see. With swap that is most of
-// it, since a page swapped in again keeps its slot until freed, so the
-// device holds more than the count says; without swap there is less of
-// it, and less to spare. docs/reserve.md says why.
-constexpr std::int64_t margin_swap_kib = 30720;
-constexpr std::int64_t margin_no_swap_kib = 16384;
-// With the headroom count the margin covers only the browser's growth past
-// the limit before the check that sees it: about 1 MiB by the period, more
-// in a burst faster than any growth seen before.
-constexpr std::int64_t margin_headroom_kib = 5120;
-// The least room the browser is given, and the room everyday pages need.
-constexpr std::int64_t browser_min_kib = 10240;
-constexpr std::int64_t browser_low_kib = 16384;
-// A reserve beyond this many MiB leaves no limit on any machine.
-constexpr std::uint64_t reserve_most_mib = std::uint64_t{1} << 40;
-
-bool given;
-char given_text[32];
-std::uint64_t reserve_total;
-
-// The figures of the last reading.
-Totals totals;
-std::uint64_t base;
-char base_words[96];
-std::int64_t limit;
-std::int64_t room;
-char why[192];
-
-std::int64_t reserve_kib()
+// How the watchdog's checks are woken, for the reserve's line.
+const char *wakes_words()
 {
-    return static_cast<std::int64_t>(reserve_mib) * 1024;
+    static char words[128];
+    if (!settings.adaptive)
+        return "";
+    if (settings.trigger_error == 0)
+        return "; checks on memory pressure too";
+    std::snprintf(words, sizeof words,
+                  "; checks on its period alone (no memory pressure trigger: %s)",
+                  std::strerror(settings.trigger_error));
+    return words;
 }
 
-// Whether the watchdog takes the reserve on the total read and leaves the
-// browser room beside what it counts; if not, why says what lacks.
-bool limit_fits()
+// The room a reserve is taken from, for a line: of what the device has
+// left, or beside the X server's count.
+const char *base_words(const Figures &f)
 {
-    const auto total = static_cast<std::int64_t>(totals.total);
-    limit = total - reserve_kib();
-    room = static_cast<std::int64_t>(base) - reserve_kib();
-    why[0] = '\0';
-    if (reserve_kib() + static_cast<std::int64_t>(limit_margin) >= total)
-        std::snprintf(why, sizeof why,
+    static char words[96];
+    if (settings.count->kind == CountKind::headroom)
+        std::snprintf(words, sizeof words, "of the %" PRIu64 " KiB the device has left", f.left);
+    else
+        std::snprintf(words, sizeof words, "beside the X server's count of %" PRIu64 " KiB",
+                      f.x_count);
+    return words;
+}
+
+// Why reserve r cannot be given: no_limit or no_room.
+const char *why_words(const Reserve &r, const Figures &f)
+{
+    static char words[192];
+    if (r.refusal == Refusal::no_limit)
+        std::snprintf(words, sizeof words,
                       "leaves no limit of RAM+swap %" PRId64 " KiB (the watchdog needs more "
-                      "than %" PRIu64 " KiB)", total, limit_margin);
-    else if (room < browser_min_kib)
-        std::snprintf(why, sizeof why, "leaves the browser %" PRId64 " KiB %s (it needs %" PRId64
-                      " KiB)", room, base_words, browser_min_kib);
-    return why[0] == '\0';
+                      "than %" PRIu64 " KiB)", r.total, limit_margin);
+    else
+        std::snprintf(words, sizeof words, "leaves the browser %" PRId64 " KiB %s (it needs %" PRId64
+                      " KiB)", r.room, base_words(f), browser_min_kib);
+    return words;
 }
 
-void say_room()
+// The figures the rule chose from, for its line.
+const char *rule_words(const Reserve &r, const Figures &f)
 {
-    if (room < browser_low_kib)
+    static char words[256];
+    if (settings.count->kind == CountKind::headroom)
+        std::snprintf(words, sizeof words,
+                      "RAM+swap %" PRId64 " KiB: %s %" PRIu64 ", the kernel's own %" PRIu64
+                      ", margin %" PRIu64 " KiB", r.total,
+                      f.swap == 0   ? "a sixth of RAM"
+                      : f.zram > 0 ? "a quarter, zram at what it gives back,"
+                                   : "a quarter",
+                      r.floor, f.keep, r.margin);
+    else
+        std::snprintf(words, sizeof words,
+                      "RAM+swap %" PRId64 " KiB: %s %" PRIu64 ", in use at rest %" PRIu64
+                      ", margin %" PRIu64 ", X server's count %" PRIu64 " KiB",
+                      r.total, f.swap > 0 ? "a quarter" : "a sixth of RAM", r.floor, f.in_use,
+                      r.margin, f.x_count);
+    return words;
+}
+
+void say_room(const Reserve &r, const Figures &f)
+{
+    if (r.room < browser_low_kib)
         say("the browser has %" PRId64 " KiB %s: the device lacks %" PRId64 " KiB of the %" PRId64
             " KiB everyday pages need; larger pages are stopped",
-            room, base_words, browser_low_kib - room, browser_low_kib);
+            r.room, base_words(f), browser_low_kib - r.room, browser_low_kib);
 }
 
-bool read_figures()
+// What is in use and the X server's count with the device at rest: sampled
+// every half second until five samples in a row agree within 256 KiB, or
+// the least seen in 30 s. False when a sample cannot be read.
+bool sample_rest(Figures &f)
 {
-    return read_totals(totals) && read_base(totals, base, base_words, sizeof base_words);
-}
-
-// What a count this kernel cannot give lacks, and the setting that works;
-// nullptr when the figures are merely unreadable.
-const char *kernel_lacks()
-{
-    // Without the file LRU fields the device's rest cannot be read either:
-    // only the size count, with a reserve given, runs there.
-    const bool lru = read_device_left(proc, 0).error != mem_parse_error;
-    if (counts_headroom() && !lru)
-        return "its /proc/meminfo has no Active(file), Inactive(file) or KReclaimable "
-               "(SReclaimable) (Linux 2.6.28 and later have them): the headroom count "
-               "cannot run; set BROWSER_WATCHDOG_COUNT=size and RESERVE_MIB";
-    std::uint64_t x = 0;
-    if (session_count->name[0] == 'r' && !read_x_count(x)) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%d", x_pid);
-        const int dir = openat(proc, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const bool parse = dir >= 0 && read_process_resident(dir).error == status_parse_error;
-        if (dir >= 0)
-            close(dir);
-        if (parse && !lru)
-            return "the X server's status has no VmRSS or VmSwap (Linux 2.6.34 and later "
-                   "have them): the resident count cannot run; set "
-                   "BROWSER_WATCHDOG_COUNT=size and RESERVE_MIB";
-        if (parse)
-            return "the X server's status has no VmRSS or VmSwap (Linux 2.6.34 and later "
-                   "have them): the resident count cannot run; set "
-                   "BROWSER_WATCHDOG_COUNT=headroom or size";
+    constexpr int samples_agreeing = 5;
+    constexpr std::uint64_t agree_kib = 256;
+    constexpr int most_samples = 60;
+    constexpr int sample_ms = 500;
+    std::uint64_t last[samples_agreeing] = {};
+    std::uint64_t best = UINT64_MAX;
+    std::uint64_t best_x = 0;
+    for (int n = 0; n < most_samples; ++n) {
+        if (!read_rest_sample(f))
+            return false;
+        if (f.in_use < best) {
+            best = f.in_use;
+            best_x = f.x_count;
+        }
+        last[n % samples_agreeing] = f.in_use;
+        if (n + 1 >= samples_agreeing) {
+            std::uint64_t lo = UINT64_MAX;
+            std::uint64_t hi = 0;
+            for (const std::uint64_t v : last) {
+                lo = v < lo ? v : lo;
+                hi = v > hi ? v : hi;
+            }
+            if (hi - lo <= agree_kib)
+                return true;
+        }
+        // cppcheck-suppress knownConditionTrueFalse
+        if (n + 1 < most_samples)
+            pause_ms(sample_ms);
     }
-    return nullptr;
+    say("memory in use not steady over 30 s: taking the least seen");
+    f.in_use = best;
+    f.x_count = best_x;
+    return true;
 }
 
-// The least reserve the count can reach, KiB: what the device has left
-// never falls below what the kernel keeps of it before its OOM killer
-// acts, and what the processes hold never rises above the rest. 0 for the
-// program size, which counts more than the processes hold.
-bool least_reserve(std::uint64_t &least)
+// The figures of a chosen reserve: false, said, when they cannot be read.
+bool read_rule_figures(Figures &f)
 {
-    least = 0;
-    return session_count->name[0] == 's' || read_kernel_keep(least);
+    if (settings.count->kind == CountKind::headroom) {
+        if (read_room(f) && read_keep(f))
+            return true;
+        say("cannot read MemTotal, MemFree, the file pages, KReclaimable, /proc/swaps or "
+            "/proc/zoneinfo under %s: set RESERVE_MIB", settings.proc_name);
+        return false;
+    }
+    if (read_room(f) && sample_rest(f) && read_keep(f))
+        return true;
+    say("cannot read MemTotal, MemFree, the file pages, KReclaimable, /proc/swaps or "
+        "the X server's status under %s: set RESERVE_MIB", settings.proc_name);
+    return false;
 }
 
-// Chooses the reserve; false, with the reason said, when the figures
-// cannot be read or even the least reserve leaves the browser no room.
-bool choose_reserve()
+// Chooses the reserve into r; false, with the reason said, when the
+// figures cannot be read or even the least reserve leaves the browser no
+// room (r is then the rule's).
+bool choose(Reserve &r)
 {
     if (const char *lack = kernel_lacks()) {
         say("this kernel cannot give what BROWSER_WATCHDOG_COUNT=%s counts: %s",
-            session_count->name, lack);
+            settings.count->name, lack);
         return false;
     }
-    char figures[256];
-    std::int64_t chosen = 0;
-    std::uint64_t keep = 0;
-    if (counts_headroom()) {
-        if (!read_figures() || !read_kernel_keep(keep)) {
-            say("cannot read MemTotal, MemFree, the file pages, KReclaimable, /proc/swaps or "
-                "/proc/zoneinfo under %s: set RESERVE_MIB", proc_name);
-            return false;
-        }
-        // What the device keeps in hand: swap takes a burst in its stride;
-        // without it the device has only RAM. zram is worth what the count
-        // counts it at: what filling it gives back.
-        const std::uint64_t worth = totals.total - totals.zram + zram_worth(totals.zram);
-        const std::uint64_t floor = totals.swap > 0 ? worth / 4 : totals.ram / 6;
-        chosen = static_cast<std::int64_t>(floor + keep) + margin_headroom_kib;
-        std::snprintf(figures, sizeof figures,
-                      "RAM+swap %" PRIu64 " KiB: %s %" PRIu64 ", the kernel's own %" PRIu64
-                      ", margin %" PRId64 " KiB", totals.total,
-                      totals.swap == 0   ? "a sixth of RAM"
-                      : totals.zram > 0 ? "a quarter, zram at what it gives back,"
-                                        : "a quarter",
-                      floor, keep, margin_headroom_kib);
-    } else {
-        std::uint64_t in_use = 0;
-        std::uint64_t x_count = 0;
-        if (!read_totals(totals) || !read_rest(in_use, x_count) || !read_figures() ||
-            !least_reserve(keep)) {
-            say("cannot read MemTotal, MemFree, the file pages, KReclaimable, /proc/swaps or "
-                "the X server's status under %s: set RESERVE_MIB", proc_name);
-            return false;
-        }
-        const bool swap = totals.swap > 0;
-        const std::uint64_t floor = swap ? totals.total / 4 : totals.ram / 6;
-        const std::int64_t margin = swap ? margin_swap_kib : margin_no_swap_kib;
-        chosen = static_cast<std::int64_t>(floor + in_use) + margin -
-                 static_cast<std::int64_t>(x_count);
-        if (chosen <= 0)
-            chosen = 1024;
-        std::snprintf(figures, sizeof figures,
-                      "RAM+swap %" PRIu64 " KiB: %s %" PRIu64 ", in use at rest %" PRIu64
-                      ", margin %" PRId64 ", X server's count %" PRIu64 " KiB",
-                      totals.total, swap ? "a quarter" : "a sixth of RAM", floor, in_use, margin,
-                      x_count);
+    Figures f{};
+    if (!read_rule_figures(f))
+        return false;
+    r = settle(f, *settings.count, nullptr);
+    const char *figures = rule_words(r, f);
+    const std::int64_t left = r.base - static_cast<std::int64_t>(r.rule_mib) * 1024;
+    if (r.refusal != Refusal::none) {
+        say("reserve %" PRIu64 " MiB (%s) leaves the browser %" PRId64
+            " KiB %s: no room for the browser; not starting it unwatched",
+            r.rule_mib, figures, left, base_words(f));
+        return false;
     }
-    reserve_mib = static_cast<std::uint64_t>((chosen + 1023) / 1024);
-    // A reserve that leaves the browser too little room would stop it at
-    // once, again and again: give it the least room, from the reserve, and
-    // say what the device lacks; with none to give, refuse.
-    const std::int64_t most = (static_cast<std::int64_t>(base) - browser_min_kib) / 1024;
-    const auto least_mib = static_cast<std::int64_t>(keep / 1024 + 1);
-    if (static_cast<std::int64_t>(reserve_mib) > most) {
-        const std::int64_t left = static_cast<std::int64_t>(base) - reserve_kib();
-        if (most < 1 || most < least_mib) {
-            say("reserve %" PRIu64 " MiB (%s) leaves the browser %" PRId64
-                " KiB %s: no room for the browser; not starting it unwatched",
-                reserve_mib, figures, left, base_words);
-            return false;
-        }
+    if (r.mib != r.rule_mib)
         say("reserve %" PRIu64 " MiB (%s) leaves the browser %" PRId64 " KiB %s: the device "
-            "lacks %" PRId64 " KiB; reserve cut to %" PRId64 " MiB",
-            reserve_mib, figures, left, base_words,
-            (static_cast<std::int64_t>(reserve_mib) - most) * 1024, most);
-        reserve_mib = static_cast<std::uint64_t>(most);
-    }
-    limit_fits();
-    reserve_total = totals.total;
-    say("reserve %" PRIu64 " MiB (%s): limit %" PRId64 " KiB%s", reserve_mib, figures, limit,
-        wakes_words);
-    say_room();
+            "lacks %" PRIu64 " KiB; reserve cut to %" PRIu64 " MiB",
+            r.rule_mib, figures, left, base_words(f), (r.rule_mib - r.mib) * 1024, r.mib);
+    say("reserve %" PRIu64 " MiB (%s): limit %" PRId64 " KiB%s", r.mib, figures, r.limit,
+        wakes_words());
+    say_room(r, f);
     return true;
 }
 
 // A reserve given must be one the watchdog takes: a whole number of MiB
 // that leaves it a limit the count can reach, and the browser room, as a
 // chosen one does.
-void check_reserve(const char *text)
+Reserve take_given()
 {
-    const char *digits = text;
-    while (*digits >= '0' && *digits <= '9')
-        ++digits;
-    if (digits == text || *digits != '\0')
-        refuse("RESERVE_MIB=%s is not a whole number of MiB: not starting the browser", text);
-    // Leading zeros are read as a number's, as the watchdog reads them.
-    while (text[0] == '0' && text[1] != '\0')
-        ++text;
-    std::snprintf(given_text, sizeof given_text, "%.20s", text);
-    reserve_mib = 0;
-    for (const char *p = text; *p != '\0' && reserve_mib < reserve_most_mib; ++p)
-        reserve_mib = reserve_mib * 10 + static_cast<std::uint64_t>(*p - '0');
+    const char *text = settings.given_text;
     if (const char *lack = kernel_lacks())
         refuse("this kernel cannot give what BROWSER_WATCHDOG_COUNT=%s counts: %s",
-               session_count->name, lack);
-    if (!read_figures())
+               settings.count->name, lack);
+    Figures f{};
+    if (!read_room(f))
         refuse("cannot read MemTotal, /proc/swaps or %s under %s: cannot check RESERVE_MIB; "
-               "not starting the browser", session_count->base_source, proc_name);
-    if (!limit_fits())
-        refuse("RESERVE_MIB=%s %s: not starting the browser", given_text, why);
-    std::uint64_t least = 0;
-    if (!least_reserve(least))
+               "not starting the browser", settings.count->base_source, settings.proc_name);
+    const bool keep_read = read_keep(f);
+    const Reserve r = settle(f, *settings.count, &settings.given_mib);
+    if (r.refusal == Refusal::no_limit || r.refusal == Refusal::no_room)
+        refuse("RESERVE_MIB=%s %s: not starting the browser", text, why_words(r, f));
+    if (!keep_read)
         refuse("cannot read /proc/zoneinfo under %s: cannot check RESERVE_MIB; not starting "
-               "the browser", proc_name);
-    if (reserve_mib * 1024 <= least)
+               "the browser", settings.proc_name);
+    if (r.refusal == Refusal::below_least)
         refuse("RESERVE_MIB=%s is below what the count can reach: the kernel keeps %" PRIu64
                " KiB of what the device has left before its OOM killer acts; the least "
                "reserve is %" PRIu64 " MiB: not starting the browser",
-               given_text, least, least / 1024 + 1);
-    reserve_total = totals.total;
-    say("reserve %" PRIu64 " MiB (RESERVE_MIB): limit %" PRId64 " KiB%s", reserve_mib, limit,
-        wakes_words);
-    say_room();
+               text, r.least, r.least / 1024 + 1);
+    say("reserve %" PRIu64 " MiB (RESERVE_MIB): limit %" PRId64 " KiB%s", r.mib, r.limit,
+        wakes_words());
+    say_room(r, f);
+    return r;
 }
 
 } // namespace
 
-void settle_reserve()
+Reserve settle_reserve()
 {
-    const char *text = std::getenv("RESERVE_MIB");
-    given = text != nullptr && *text != '\0';
-    if (given)
-        check_reserve(text);
-    else if (!choose_reserve())
+    if (settings.given)
+        return take_given();
+    Reserve r{};
+    if (!choose(r))
         std::exit(1);
+    return r;
 }
 
-void fit_limit()
+Reserve fit_limit(const Reserve &current)
 {
     constexpr int recheck_ms = 5000;
+    Reserve r = current;
     bool waiting = false;
     for (;;) {
-        if (read_figures()) {
-            if (totals.total != reserve_total && !given) {
-                say("RAM+swap is now %" PRIu64 " KiB (was %" PRIu64 " KiB): choosing the "
-                    "reserve again", totals.total, reserve_total);
-                if (choose_reserve())
-                    return;
-                reserve_total = totals.total;
-            } else if (limit_fits()) {
-                if (waiting)
-                    say("reserve %" PRIu64 " MiB: limit %" PRId64 " KiB; starting the browser",
-                        reserve_mib, limit);
-                return;
-            } else if (!waiting) {
-                say("reserve %" PRIu64 " MiB %s: waiting for memory before the browser starts",
-                    reserve_mib, why);
+        Figures f{};
+        if (read_room(f)) {
+            const auto total = static_cast<std::int64_t>(f.ram + f.swap);
+            if (total != r.total && !settings.given) {
+                say("RAM+swap is now %" PRId64 " KiB (was %" PRId64 " KiB): choosing the "
+                    "reserve again", total, r.total);
+                if (choose(r))
+                    return r;
+                r.total = total;
+            } else {
+                const Reserve now = refit(f, *settings.count, r.mib);
+                if (now.refusal == Refusal::none) {
+                    if (waiting)
+                        say("reserve %" PRIu64 " MiB: limit %" PRId64 " KiB; starting the "
+                            "browser", now.mib, now.limit);
+                    return now;
+                }
+                if (!waiting)
+                    say("reserve %" PRIu64 " MiB %s: waiting for memory before the browser "
+                        "starts", now.mib, why_words(now, f));
             }
         } else if (!waiting) {
             say("cannot read MemTotal, /proc/swaps or %s under %s: waiting before the browser "
-                "starts", session_count->base_source, proc_name);
+                "starts", settings.count->base_source, settings.proc_name);
         }
         waiting = true;
         pause_ms(recheck_ms);

@@ -18,7 +18,7 @@ void say_line(int priority, const char *format, va_list args)
                                  sizeof line - sizeof session_prefix, format, args);
     if (n < 0)
         return;
-    if (to_syslog) {
+    if (settings.to_syslog) {
         syslog(priority, "%s", line + sizeof session_prefix - 1);
         return;
     }

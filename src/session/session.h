@@ -1,20 +1,22 @@
 // The X session of an appliance: the web browser, watched by
-// browser-watchdog, started again whenever it ends. Its settings, the X
-// server it runs on, the reserve it gives the watchdog, and the browser's
-// life: started held, released by the watchdog's first check, ended with
-// the watchdog, the X server and the session itself.
+// browser-watchdog, started again whenever it ends. Its settings and the X
+// server it runs on, fixed at start; the device's figures and the rule
+// that chooses the reserve from them; the browser's life: started held,
+// released by the watchdog's first check, ended with the watchdog, the X
+// server and the session itself.
 #ifndef SESSION_SESSION_H
 #define SESSION_SESSION_H
 
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <sys/types.h>
 
 #include "procinfo/procinfo.h"
 
 // --- What the session says (say.cpp) ---------------------------------------
 
-// Writes "browser-session: <text>\n" on stderr, in one write.
+// Writes "browser-session: <text>\n" on stderr in one write, or sends the
+// text to the system log (settings.to_syslog).
 void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // says, then ends the session with status 1: nothing was started.
@@ -22,16 +24,18 @@ void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // --- Where the lines go (log.cpp) -------------------------------------------
 
-// SESSION_LOG: stdout (the default), the session's lines on stderr and its
-// watchdogs' on its standard output; syslog, each line one message of the
-// system log, tagged browser-session or browser-watchdog, through a
-// forwarder process that reads the watchdogs' lines from the pipe
-// watchdog_log (-1 otherwise). Refuses any other value.
-extern bool to_syslog;
-extern int watchdog_log;
-void start_log();
+// SESSION_LOG=value: stdout (unset or empty too), the session's lines on
+// stderr and its watchdogs' on its standard output; syslog, each line one
+// message of the system log, tagged browser-session or browser-watchdog.
+// The watchdogs' standard output then goes to a pipe that a forwarder, a
+// child of the session, reads. Refuses any other value.
+void start_log(const char *value);
 
-// --- Settings (defaults.cpp, settings.cpp) ---------------------------------
+// The pipe the watchdogs write to, or -1 when they write where the session
+// does.
+int watchdog_output();
+
+// --- Settings (defaults.cpp, settings.cpp, display.cpp) --------------------
 
 // The integrator's file of settings (SESSION_SETTINGS names another): lines
 // NAME=VALUE, blank lines and # comments; each value, taken as it stands,
@@ -40,163 +44,162 @@ void start_log();
 // file or one of its lines (by number) cannot be read, having taken every
 // line that can; nullptr when all could.
 constexpr char default_settings_file[] = "/etc/default/browser-session";
+const char *read_defaults_file();
 
 // The environment's value of name, or fallback where it is unset or empty.
 const char *setting(const char *name, const char *fallback);
-const char *read_defaults_file();
 
-// BROWSER (default: dillo), split into words at blanks, never expanded,
-// and START_PAGE, when set, as one word more; browser_command is BROWSER
-// as given.
-extern const char *browser_command;
-extern char *browser_argv[];
-
-// A count the watchdog takes (BROWSER_WATCHDOG_COUNT, default headroom):
-// its name, whether its total takes every swap area or the first only, and
-// the words that name what a reserve is taken from.
-struct SessionCount {
-    const char *name;
-    bool every_area;
-    const char *base_source;
+// The X server of this machine, found by the lock file of the display
+// DISPLAY names, read as Xlib reads it: its pid, its /proc/PID directory
+// in the real /proc, and its start.
+struct XServer {
+    pid_t pid;
+    int dir;
+    std::uint64_t since;
 };
-extern const SessionCount *session_count;
-bool counts_headroom();
+// Refuses a display of another host, no lock file or one that names no
+// running process.
+XServer find_x_server();
 
-// The /proc the figures are read from (SESSION_PROC, default /proc), as a
-// directory handle, and its name.
-extern int proc;
-extern const char *proc_name;
+// Whether the X server still runs: its /proc entry is there, it is no
+// zombie, and it started when it did at the session's start.
+bool x_server_runs(const XServer &x);
 
-// SESSION_ONCE: one browser instead of one after another.
-extern bool once;
-
-// Reads the settings file, then the browser and the session's own
-// settings; starts the log; refuses a bad settings file, and a browser or a
-// watchdog not in PATH.
-void read_settings();
-
-// The count, the period and the dialog the watchdog is to take, exported
-// for it; refuses any it would not take. The session's watchdog prepares
-// its dialog in advance (BROWSER_WATCHDOG_DIALOG=ready) unless told
-// "plain".
-void choose_watchdog_settings();
-
-// How the watchdog's checks are woken, for the reserve's line: with the
-// adaptive period, "; checks on memory pressure too" where this process
-// can have a memory pressure trigger under /proc, as its watchdog will, or
-// "; checks on its period alone (no memory pressure trigger: REASON)";
-// empty with the fixed period.
-extern char wakes_words[128];
-
-// Where name is found as PATH finds commands, into path of size bytes;
-// false when it is not.
-bool find_command(const char *name, char *path, std::size_t size);
-
-// --- The X server (display.cpp) --------------------------------------------
-
-// The X server, by the lock file of the display DISPLAY names, read as
-// Xlib reads it; only a server of this machine. Refuses otherwise.
-extern pid_t x_pid;
-void find_x_server();
-
-// Whether the X server still runs; when not, ends the session (status 1).
+// Ends the session (status 1), saying so, once the X server has ended.
 void check_x_server();
 
-// --- Processes (stat.cpp) --------------------------------------------------
-
-// Process pid's state (R, S, T for stopped, Z...) and start time (clock
-// ticks after boot), from the real /proc; false when it has no entry.
-bool read_stat(pid_t pid, char &state, std::uint64_t &since);
-
-// Whether pid, which started at since, still runs: a zombie has ended, and
-// a pid with another start time is another process's.
-bool runs(pid_t pid, std::uint64_t since);
-
-// --- The figures (figures.cpp, keep.cpp, rest.cpp) -------------------------
-
-// What the watchdog will count against, read with its own readers: RAM,
-// the swap the count takes, the zram among it, and their sum (KiB).
-struct Totals {
-    std::uint64_t ram;
-    std::uint64_t swap;
-    std::uint64_t zram;
-    std::uint64_t total;
+// The session's settings, read once by read_settings() at start, before
+// anything else, and only read afterwards.
+struct Settings {
+    const char *browser_command;  // BROWSER as given (default: dillo)
+    char *const *browser_argv;    // its words, then START_PAGE if set
+    const Count *count;           // BROWSER_WATCHDOG_COUNT (default: headroom)
+    bool adaptive;                // BROWSER_WATCHDOG_PERIOD=adaptive (the default)
+    int trigger_error;            // 0 where a memory pressure trigger can be had, else why not
+    bool given;                   // RESERVE_MIB was given
+    std::uint64_t given_mib;      // its value, MiB
+    const char *given_text;       // as written, leading zeros left out
+    int proc;                     // the /proc the figures are read from
+    const char *proc_name;        // SESSION_PROC, from the environment only (default: /proc)
+    bool once;                    // SESSION_ONCE: one browser
+    bool to_syslog;               // SESSION_LOG=syslog
+    XServer x;                    // the X server
 };
-bool read_totals(Totals &totals);
+extern const Settings &settings;
 
-// The room a reserve is taken from, KiB: with the headroom count, what the
-// device has left (read_device_left); with a count of the processes, the
-// total less the X server's count. words says which, for the log.
-bool read_base(const Totals &totals, std::uint64_t &base, char *words, std::size_t size);
+// Reads the settings file, starts the log, then takes the browser, the X
+// server, the watchdog's settings (exported for it) and the session's own.
+// Refuses a bad settings file, a browser or a watchdog not in PATH, a
+// setting the watchdog would not take, an X server it cannot tell.
+void read_settings();
 
-// What the kernel keeps of what the headroom count calls left (KiB): in
-// each zone its high watermark and its protection of the zones below (at
-// most the zone's pages), and twice its low watermark, less any boost;
-// from zoneinfo under proc. False when it cannot be read.
-bool read_kernel_keep(std::uint64_t &keep);
+// Where name is found as PATH finds commands (execvp's own default where
+// PATH is unset or empty), into path of size bytes; false when it is not.
+bool find_command(const char *name, char *path, std::size_t size);
 
-// The device at rest: what is in use (read_in_use) and the X server's
-// count, sampled every half second until five samples in a row agree
-// within 256 KiB, or the least seen in 30 s.
-bool read_rest(std::uint64_t &in_use, std::uint64_t &x_count);
+// --- The figures (figures.cpp) ---------------------------------------------
 
-// The X server's count as the watchdog counts it (KiB).
-bool read_x_count(std::uint64_t &x_count);
+// What the reserve is chosen from, read under settings.proc with the
+// watchdog's own readers, as the watchdog will count it (KiB). Which are
+// read depends on the count; the rest stay 0.
+struct Figures {
+    std::uint64_t ram;      // MemTotal
+    std::uint64_t swap;     // the swap the count takes: every area, or the first
+    std::uint64_t zram;     // of it, what is zram
+    std::uint64_t left;     // headroom: what the device has left (read_device_left)
+    std::uint64_t keep;     // headroom, resident: what the kernel keeps of that
+    std::uint64_t x_count;  // resident, size: the X server as the count counts it
+    std::uint64_t in_use;   // resident, size: in use with the device at rest
+};
+
+// RAM, the swap and the room the reserve is taken from: for the headroom
+// count what the device has left, for the others the X server's count.
+// False when any of them cannot be read.
+bool read_room(Figures &f);
+
+// What the kernel keeps of what the device has left (read_kernel_keep),
+// where the count needs it; false when it cannot be read.
+bool read_keep(Figures &f);
+
+// What is in use and the X server's count, once: a sample of the device at
+// rest. False when either cannot be read.
+bool read_rest_sample(Figures &f);
+
+// What a count this kernel cannot give lacks, and the setting that works;
+// nullptr when the count can run, or the figures are merely unreadable.
+const char *kernel_lacks();
+
+// --- The rule (rule.cpp) ---------------------------------------------------
+
+// Why a reserve cannot be given to the watchdog.
+enum class Refusal {
+    none,
+    no_limit,     // it leaves no limit above limit_margin of RAM plus swap
+    no_room,      // it leaves the browser less than browser_min_kib
+    below_least,  // the count never reaches it (given reserves)
+    no_room_left  // even the least the rule may cut to leaves no room
+};
+
+// The least room a browser is given, and the room everyday pages need, KiB.
+constexpr std::int64_t browser_min_kib = 10240;
+constexpr std::int64_t browser_low_kib = 16384;
+
+// A reserve and what it leaves, KiB but mib.
+struct Reserve {
+    std::uint64_t mib;       // the reserve
+    std::uint64_t rule_mib;  // what the rule chose, before a cut (mib if none)
+    std::uint64_t floor;     // kept in hand: a quarter of RAM plus swap, a sixth of RAM without
+    std::uint64_t margin;    // the margin the rule adds
+    std::uint64_t least;     // the least reserve the count can reach
+    std::int64_t total;      // RAM plus swap
+    std::int64_t base;       // the room it is taken from
+    std::int64_t limit;      // RAM plus swap less the reserve
+    std::int64_t room;       // what it leaves the browser: base less the reserve
+    Refusal refusal;
+};
+
+// The reserve for count c on figures f: the one given (given_mib, when not
+// nullptr), refused below the least the count can reach; or the one the
+// rule chooses, cut to leave the browser browser_min_kib. refusal says why
+// it cannot be given to the watchdog.
+Reserve settle(const Figures &f, const Count &c, const std::uint64_t *given_mib);
+
+// The reserve of mib MiB settled before, on figures read again: what it
+// leaves, refused only for no_limit or no_room.
+Reserve refit(const Figures &f, const Count &c, std::uint64_t mib);
 
 // --- The reserve (reserve.cpp) ---------------------------------------------
 
-// The reserve given to the watchdog, MiB.
-extern std::uint64_t reserve_mib;
-
-// Takes RESERVE_MIB when set, else chooses one from the device's figures;
-// refuses one the watchdog would not take or that leaves no room.
-void settle_reserve();
+// The reserve at the session's start: RESERVE_MIB when given, else chosen;
+// refuses one the watchdog would not take or that leaves no room, and says
+// what it settled.
+Reserve settle_reserve();
 
 // Before every start after the first: the total read again, a chosen
-// reserve chosen again for a new one, a limit that leaves no room waited
-// out. Returns once the browser may start.
-void fit_limit();
+// reserve chosen again for a new one, a reserve that no longer fits waited
+// out. Returns the reserve once the browser may start.
+Reserve fit_limit(const Reserve &current);
 
-// --- The browser's life (browser.cpp, signals.cpp) -------------------------
+// --- The browser's life (browser.cpp) --------------------------------------
 
-// Signals the session takes as events: the children's changes and the
-// signals that end it. Blocked for good once taken; children start with
-// the mask the session found.
+// Takes the signals the session handles as events (the children's changes,
+// and SIGTERM, SIGHUP and SIGINT, which end it): blocked for good, and
+// waited for; the children start with the mask the session found.
 void take_signals();
 
-// The signal mask the session found, for its children.
-extern sigset_t original_mask;
-
-// Waits at most ms (for ever when negative) for one of the session's
-// signals and handles it: a child's change is recorded, an ending signal
-// ends the session.
-void wait_for_signal(int ms);
-
-// Waits at most ms for a child's change alone, and records it; any other
-// signal stays pending. True when one came.
-bool wait_for_child(int ms);
-
-// Sleeps ms, handling the session's signals meanwhile.
+// Sleeps ms while handling the session's signals: an ending signal ends
+// the session.
 void pause_ms(int ms);
 
 // What became of one browser: it ran (its watchdog released it); its
-// watchdog's first check found the limit reached and ended it, held; or
-// it never ran for another reason (its watchdog failed, or never released
-// it).
+// watchdog's first check found the limit reached and ended it, held; or it
+// never ran for another reason (its watchdog failed, or never released it).
 enum class Outcome { ran, stopped_at_start, never_ran };
 
-// Runs one browser: started held, its watchdog started, until it has
-// ended and its watchdog too. ran_s says how long it ran once released.
-// A held browser not released within a bound is ended, and said so.
-Outcome run_browser(std::uint64_t &ran_s);
-
-// Reaps what changed among the children: the browser's stops, releases and
-// end, the watchdog's end.
-void reap_children();
-
-// Ends the session on sig: the browser and its watchdog first, then the
-// session as by that signal.
-[[noreturn]] void end_session(int sig);
+// Runs one browser with a watchdog given reserve_mib: started held, until
+// it has ended and its watchdog too. ran_s says how long it ran once
+// released. A held browser not released within a bound is ended, and said.
+Outcome run_browser(std::uint64_t reserve_mib, std::uint64_t &ran_s);
 
 // Monotonic ms.
 std::int64_t now_ms();

@@ -1,4 +1,5 @@
-// The session's settings, from its environment and its settings file.
+// The session's settings, from its environment and its settings file, read
+// once at start.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,41 +10,32 @@
 
 #include "session/session.h"
 
-const char *browser_command;
 namespace {
+
+Settings the_settings;
+
 constexpr std::size_t max_words = 64;
 char words[4096];
-} // namespace
-char *browser_argv[max_words + 1];
+char *browser_words[max_words + 1];
+char given_text[24];
+// A reserve beyond this many MiB leaves no limit on any machine.
+constexpr std::uint64_t reserve_most_mib = std::uint64_t{1} << 40;
 
-const SessionCount *session_count;
-char wakes_words[128];
-int proc = -1;
-const char *proc_name;
-bool once;
-
-namespace {
-
-// The counts the watchdog takes, the first the session's default.
-constexpr SessionCount counts[] = {
-    {"headroom", true, "the meminfo fields"},
-    {"resident", false, "the X server's status"},
-    {"size", false, "the X server's status"},
-};
-
-// BROWSER into words, at spaces, tabs and newlines, as sh splits it.
+// BROWSER into words, at spaces, tabs and newlines, as sh splits it, and
+// START_PAGE after them.
 void split_browser()
 {
-    browser_command = setting("BROWSER", "dillo");
-    if (std::strlen(browser_command) >= sizeof words)
+    const char *command = setting("BROWSER", "dillo");
+    the_settings.browser_command = command;
+    if (std::strlen(command) >= sizeof words)
         refuse("BROWSER is longer than %zu bytes: not starting the browser", sizeof words - 1);
-    std::memcpy(words, browser_command, std::strlen(browser_command) + 1);
+    std::memcpy(words, command, std::strlen(command) + 1);
     std::size_t n = 0;
     for (char *word = std::strtok(words, " \t\n"); word != nullptr;
          word = std::strtok(nullptr, " \t\n")) {
         if (n == max_words)
             refuse("BROWSER has more than %zu words: not starting the browser", max_words);
-        browser_argv[n++] = word;
+        browser_words[n++] = word;
     }
     // The page every browser opens, as a kiosk's start page.
     const char *page = setting("START_PAGE", nullptr);
@@ -52,22 +44,77 @@ void split_browser()
             refuse("BROWSER has %zu words, and START_PAGE makes one more: not starting the "
                    "browser", max_words);
         else
-            browser_argv[n++] = const_cast<char *>(page);
+            browser_words[n++] = const_cast<char *>(page);
     }
-    browser_argv[n] = nullptr;
+    browser_words[n] = nullptr;
+    the_settings.browser_argv = browser_words;
+}
+
+// The count, the period and the dialog the watchdog is to take, exported
+// for it; refuses any it would not take. The session's watchdog counts
+// what the device has left, with the period that shortens near the limit,
+// and prepares its dialog in advance, unless told otherwise.
+void choose_watchdog_settings()
+{
+    // The watchdog would refuse any other count or period at every start,
+    // leaving every browser unwatched.
+    const char *count = setting("BROWSER_WATCHDOG_COUNT", count_of(CountKind::headroom)->name);
+    the_settings.count = find_count(count);
+    if (the_settings.count == nullptr)
+        refuse("BROWSER_WATCHDOG_COUNT=%s is none of headroom, resident and size: not "
+               "starting the browser", count);
+    const char *period = setting("BROWSER_WATCHDOG_PERIOD", "adaptive");
+    if (std::strcmp(period, "adaptive") != 0 && std::strcmp(period, "fixed") != 0)
+        refuse("BROWSER_WATCHDOG_PERIOD=%s is neither adaptive nor fixed: not starting the "
+               "browser", period);
+    const char *dialog = setting("BROWSER_WATCHDOG_DIALOG", "ready");
+    if (std::strcmp(dialog, "ready") != 0 && std::strcmp(dialog, "plain") != 0)
+        refuse("BROWSER_WATCHDOG_DIALOG=%s is neither ready nor plain: not starting the "
+               "browser", dialog);
+    setenv("BROWSER_WATCHDOG_COUNT", count, 1);
+    setenv("BROWSER_WATCHDOG_PERIOD", period, 1);
+    setenv("BROWSER_WATCHDOG_DIALOG", dialog, 1);
+    the_settings.adaptive = std::strcmp(period, "adaptive") == 0;
+    if (!the_settings.adaptive)
+        return;
+    // The watchdog, of this user and these rights, asks the same /proc.
+    const int real_proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = errno;
+    const int trigger = real_proc < 0 ? -1 : open_pressure_trigger(real_proc, error);
+    the_settings.trigger_error = trigger >= 0 ? 0 : error;
+    if (trigger >= 0)
+        close(trigger);
+    if (real_proc >= 0)
+        close(real_proc);
+}
+
+// RESERVE_MIB, when given: a whole number of MiB, leading zeros read as a
+// number's, as the watchdog reads them.
+void take_given_reserve()
+{
+    const char *text = setting("RESERVE_MIB", nullptr);
+    the_settings.given = text != nullptr;
+    if (text == nullptr)
+        return;
+    const std::size_t length = std::strlen(text);
+    if (std::strspn(text, "0123456789") != length)
+        refuse("RESERVE_MIB=%s is not a whole number of MiB: not starting the browser", text);
+    while (text[0] == '0' && text[1] != '\0')
+        ++text;
+    std::snprintf(given_text, sizeof given_text, "%.20s", text);
+    the_settings.given_text = given_text;
+    if (!parse_decimal(text, text + std::strlen(text), reserve_most_mib, the_settings.given_mib))
+        the_settings.given_mib = reserve_most_mib;
 }
 
 } // namespace
+
+const Settings &settings = the_settings;
 
 const char *setting(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-bool counts_headroom()
-{
-    return session_count == &counts[0];
 }
 
 bool find_command(const char *name, char *path, std::size_t size)
@@ -98,7 +145,9 @@ bool find_command(const char *name, char *path, std::size_t size)
 void read_settings()
 {
     const char *problem = read_defaults_file();
-    start_log();
+    const char *log = setting("SESSION_LOG", "stdout");
+    start_log(log);
+    the_settings.to_syslog = std::strcmp(log, "syslog") == 0;
     if (problem != nullptr)
         refuse("%s: not starting the browser", problem);
     char path[4096];
@@ -107,55 +156,15 @@ void read_settings()
     if (!find_command("browser-watchdog", path, sizeof path))
         refuse("no browser-watchdog in PATH (%s): not starting the browser unwatched", search);
     split_browser();
-    const char *first = browser_argv[0] != nullptr ? browser_argv[0] : "";
+    const char *first = browser_words[0] != nullptr ? browser_words[0] : "";
     if (*first == '\0' || !find_command(first, path, sizeof path))
         refuse("BROWSER=%s: no command %s in PATH (%s): not starting the browser",
-               browser_command, first, search);
+               the_settings.browser_command, first, search);
 
-    once = *setting("SESSION_ONCE", "") != '\0';
-    proc_name = setting("SESSION_PROC", "/proc");
-    proc = open(proc_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-void choose_watchdog_settings()
-{
-    // The watchdog would refuse any other count or period at every start,
-    // leaving every browser unwatched.
-    const char *count = setting("BROWSER_WATCHDOG_COUNT", counts[0].name);
-    session_count = nullptr;
-    for (const SessionCount &c : counts)
-        if (std::strcmp(count, c.name) == 0)
-            session_count = &c;
-    if (session_count == nullptr)
-        refuse("BROWSER_WATCHDOG_COUNT=%s is none of headroom, resident and size: not "
-               "starting the browser", count);
-    const char *period = setting("BROWSER_WATCHDOG_PERIOD", "adaptive");
-    if (std::strcmp(period, "adaptive") != 0 && std::strcmp(period, "fixed") != 0)
-        refuse("BROWSER_WATCHDOG_PERIOD=%s is neither adaptive nor fixed: not starting the "
-               "browser", period);
-    const char *dialog = setting("BROWSER_WATCHDOG_DIALOG", "ready");
-    if (std::strcmp(dialog, "ready") != 0 && std::strcmp(dialog, "plain") != 0)
-        refuse("BROWSER_WATCHDOG_DIALOG=%s is neither ready nor plain: not starting the "
-               "browser", dialog);
-    setenv("BROWSER_WATCHDOG_COUNT", count, 1);
-    setenv("BROWSER_WATCHDOG_PERIOD", period, 1);
-    setenv("BROWSER_WATCHDOG_DIALOG", dialog, 1);
-
-    wakes_words[0] = '\0';
-    if (std::strcmp(period, "adaptive") != 0)
-        return;
-    // The watchdog, of this user and these rights, asks the same /proc.
-    const int real_proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int error = errno;
-    const int trigger = real_proc < 0 ? -1 : open_pressure_trigger(real_proc, error);
-    if (trigger >= 0)
-        std::snprintf(wakes_words, sizeof wakes_words, "; checks on memory pressure too");
-    else
-        std::snprintf(wakes_words, sizeof wakes_words,
-                      "; checks on its period alone (no memory pressure trigger: %s)",
-                      std::strerror(error));
-    if (trigger >= 0)
-        close(trigger);
-    if (real_proc >= 0)
-        close(real_proc);
+    the_settings.once = *setting("SESSION_ONCE", "") != '\0';
+    the_settings.proc_name = setting("SESSION_PROC", "/proc");
+    the_settings.proc = open(the_settings.proc_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    the_settings.x = find_x_server();
+    choose_watchdog_settings();
+    take_given_reserve();
 }

@@ -31,7 +31,7 @@ gboolean check_memory(gpointer)
     std::uint64_t memory = 0;
     std::uint64_t x = 0;
     std::uint64_t m = 0;
-    fatal_if(count->measure(memory, x, m));
+    fatal_if(measure_count(*count, memory, x, m));
     if (memory < total_memory) {
         // Read below the limit, the held browser may run.
         if (browser_held) {
@@ -48,10 +48,8 @@ gboolean check_memory(gpointer)
     }
     next_check = 0;
 
-    if (count->shares != nullptr) {
-        std::uint64_t shared = 0;
-        fatal_if(count->shares(shared, x, m));
-    }
+    if (count->kind == CountKind::headroom)
+        fatal_if(measure_held(x, m));
     g_print("%smemory limit exceeded, memory=%" PRIu64 " (X=%" PRIu64
             ", durezezur=%" PRIu64 ")\n",
             prefix, memory, x, m);

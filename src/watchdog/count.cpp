@@ -1,10 +1,11 @@
-// The counts the limit is compared with, one row each.
-#include <cstring>
+// The counts the limit is compared with, measured by their kind.
 #include <unistd.h>
 
 #include "watchdog/watchdog.h"
 
 std::uint64_t page_kib = 4;
+const Count *const default_count = count_of(CountKind::size);
+const Count *count = default_count;
 
 namespace {
 
@@ -26,23 +27,6 @@ const char *add_shares(Reading (*read)(int dir), std::uint64_t unit_kib, std::ui
     return nullptr;
 }
 
-const char *measure_size(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
-{
-    return add_shares(read_process_pages, page_kib, memory, x, m);
-}
-
-const char *measure_resident(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
-{
-    return add_shares(read_process_resident, 1, memory, x, m);
-}
-
-// What each process holds, VmRSS alone on a kernel without VmSwap: the
-// headroom count runs there, and its limit line must not end it.
-const char *measure_shares(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
-{
-    return add_shares(read_process_share, 1, memory, x, m);
-}
-
 const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
 {
     // Watched all the same: a process that is gone ends the watchdog.
@@ -58,23 +42,26 @@ const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint6
     return nullptr;
 }
 
-constexpr Count counts[] = {
-    {"size", measure_size, nullptr, false},
-    {"resident", measure_resident, nullptr, false},
-    {"headroom", measure_headroom, measure_shares, true},
-};
-
 } // namespace
 
-const Count *const default_count = &counts[0];
-const Count *count = default_count;
-
-const Count *find_count(const char *name)
+const char *measure_count(const Count &c, std::uint64_t &memory, std::uint64_t &x,
+                          std::uint64_t &m)
 {
-    for (const Count &c : counts)
-        if (std::strcmp(name, c.name) == 0)
-            return &c;
-    return nullptr;
+    switch (c.kind) {
+    case CountKind::size:
+        return add_shares(read_process_pages, page_kib, memory, x, m);
+    case CountKind::resident:
+        return add_shares(read_process_resident, 1, memory, x, m);
+    case CountKind::headroom:
+        return measure_headroom(memory, x, m);
+    }
+    return invalid_usage_error;
+}
+
+const char *measure_held(std::uint64_t &x, std::uint64_t &m)
+{
+    std::uint64_t memory = 0;
+    return add_shares(read_process_share, 1, memory, x, m);
 }
 
 void choose_count(const char *value)

@@ -129,7 +129,7 @@ void draw_off_screen(GtkWidget *widget, gpointer drawing)
 // as far as it is in RAM, and as it is faulted in later, never paging in
 // the rest (Linux 4.4). Pages of files stay the kernel's to take back:
 // they count as what the device has left, and a lock would take them out.
-void lock_if_anonymous(char *line)
+void lock_if_anonymous(char *line, void *)
 {
     // start-end perms offset device inode [name]
     char *rest = nullptr;
@@ -150,33 +150,12 @@ void lock_if_anonymous(char *line)
 #endif
 }
 
-// lock_if_anonymous for every mapping of the program, read a page at a
-// time. Refused locks (an older kernel, a lock limit the program is over)
-// leave the memory as any program's.
+// lock_if_anonymous for every mapping of the program. Refused locks (an
+// older kernel, a lock limit the program is over) leave the memory as any
+// program's.
 void keep_anonymous_resident()
 {
-    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    char chunk[4096];
-    std::size_t kept = 0;
-    for (;;) {
-        const ssize_t n = read(fd, chunk + kept, sizeof chunk - 1 - kept);
-        if (n <= 0)
-            break;
-        chunk[kept + static_cast<std::size_t>(n)] = '\0';
-        char *line = chunk;
-        for (char *newline; (newline = std::strchr(line, '\n')) != nullptr; line = newline + 1) {
-            *newline = '\0';
-            lock_if_anonymous(line);
-        }
-        kept = std::strlen(line);
-        // A line longer than the chunk is no mapping of ours to lock.
-        if (kept == sizeof chunk - 1)
-            kept = 0;
-        std::memmove(chunk, line, kept);
-    }
-    close(fd);
+    read_lines(AT_FDCWD, "/proc/self/maps", file_buf, sizeof file_buf, lock_if_anonymous, nullptr);
 }
 
 } // namespace

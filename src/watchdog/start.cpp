@@ -89,7 +89,7 @@ void start(int &argc, char **&argv)
         std::uint64_t memory = 0;
         std::uint64_t x = 0;
         std::uint64_t m = 0;
-        fatal_if(count->measure(memory, x, m));
+        fatal_if(measure_count(*count, memory, x, m));
     }
 
     // Before any check: preparing takes the main loop for as long as the

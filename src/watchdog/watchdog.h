@@ -62,37 +62,26 @@ void start(int &argc, char **&argv);
 
 // --- The counts (count.cpp) ------------------------------------------------
 
-// One way of counting the X server and the browser against the limit: one
-// row of the table, chosen by its name with BROWSER_WATCHDOG_COUNT:
-//   size      each process's total program size (first field of statm, in
-//             pages of the kernel's size), the default (unset or empty too);
-//   resident  what each holds in RAM and swap (VmRSS plus VmSwap of its
-//             status);
-//   headroom  what the device has left (read_device_left), counted as RAM
-//             plus every swap area less that, so that the count reaches the
-//             limit exactly when what is left falls to the reserve. Both
-//             processes' status must still be there at every check; the
-//             limit line gives what each holds, as the resident count does.
-struct Count {
-    const char *name;
-    // The count now, in KiB, into memory, and each process's share into x
-    // and m where the count is made of them (else 0). Returns nullptr, or
-    // the message of what could not be read.
-    const char *(*measure)(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m);
-    // Where this count has no shares of its own, what the limit line gives
-    // as each process's share, measured as measure is; nullptr otherwise.
-    const char *(*shares)(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m);
-    // The swap counted in RAM plus swap: every area (read_swap_areas), or
-    // the first only (read_swap_size).
-    bool every_area;
-};
-
-// The row named name, or nullptr.
-const Count *find_count(const char *name);
-
-// The one chosen at start-up, and the default.
+// The row of the table of counts (procinfo) the limit is compared with,
+// chosen by its name with BROWSER_WATCHDOG_COUNT: size (the default, unset
+// or empty too), resident or headroom. With the headroom count, what the
+// device has left is counted as RAM plus every swap area less that, so that
+// the count reaches the limit exactly when what is left falls to the
+// reserve; both processes' status must still be there at every check.
 extern const Count *count;
 extern const Count *const default_count;
+
+// Count c now, in KiB, into memory, and each process's share into x and m
+// where the count is made of them (else 0). Returns nullptr, or the message
+// of what could not be read.
+const char *measure_count(const Count &c, std::uint64_t &memory, std::uint64_t &x,
+                          std::uint64_t &m);
+
+// What each process holds, for the limit line of the headroom count, which
+// has no shares of its own: as the resident count measures it, or VmRSS
+// alone where the kernel gives no VmSwap (the headroom count runs there, and
+// its limit line must not end it).
+const char *measure_held(std::uint64_t &x, std::uint64_t &m);
 
 // Sets count from the value of BROWSER_WATCHDOG_COUNT (nullptr when
 // unset); an unknown value is fatal with invalid_usage_error.
