@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 
 #include "session/session.h"
 
@@ -70,9 +69,13 @@ const char *read_defaults_file()
 {
     static char problem[640];
     const char *path = setting("SESSION_SETTINGS", default_settings_file);
-    const long n = read_whole(AT_FDCWD, path, text, sizeof text);
+    const long n = read_regular(path, text, sizeof text);
     if (n == cannot_open && errno == ENOENT)
         return nullptr;
+    if (n == not_regular) {
+        std::snprintf(problem, sizeof problem, "cannot read %s: it is not a regular file", path);
+        return problem;
+    }
     if (n < 0) {
         std::snprintf(problem, sizeof problem, "cannot read %s: %s", path, std::strerror(errno));
         return problem;

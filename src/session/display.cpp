@@ -67,7 +67,9 @@ XServer find_x_server()
     char lock[64];
     std::snprintf(lock, sizeof lock, "/tmp/.X%llu-lock", static_cast<unsigned long long>(number));
     char text[64];
-    const long n = read_whole(AT_FDCWD, lock, text, sizeof text);
+    const long n = read_regular(lock, text, sizeof text);
+    if (n == not_regular)
+        refuse("%s is not a regular file: cannot tell the X server's pid", lock);
     if (n < 0)
         refuse("no %s: cannot tell the X server's pid", lock);
     std::uint64_t pid = 0;

@@ -22,6 +22,16 @@ void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // says, then ends the session with status 1: nothing was started.
 [[noreturn]] void refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// --- Files of its own (file.cpp) --------------------------------------------
+
+// Reads the file at path whole into buffer of size bytes and terminates it.
+// It is opened without blocking and read only if it is a regular file, so
+// that a FIFO or a device laid in its place never holds the session.
+// Returns its length; or cannot_open or cannot_read, errno saying why (a
+// directory is EISDIR); or not_regular.
+constexpr long not_regular = -3;
+long read_regular(const char *path, char *buffer, std::size_t size);
+
 // --- Where the lines go (log.cpp) -------------------------------------------
 
 // SESSION_LOG=value: stdout (unset or empty too), the session's lines on

@@ -48,6 +48,21 @@ EOF_ROWS
 expect_refused "a file that cannot be read" \
     "^browser-session: cannot read $work: Is a directory: not starting the browser$" \
     SESSION_SETTINGS="$work"
+# A FIFO laid where a file is read would hold the session in open(), its
+# signals blocked: refused at once, whoever writes to it.
+mkfifo "$work/fifo"
+expect_refused "a FIFO as the settings file" \
+    "^browser-session: cannot read $work/fifo: it is not a regular file: not starting the browser$" \
+    SESSION_SETTINGS="$work/fifo"
+for n in $(seq 230 260); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+done
+mkfifo "/tmp/.X$n-lock"
+trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work" "/tmp/.X$n-lock"' EXIT
+expect_refused "a FIFO as the X server's lock file" \
+    "^browser-session: /tmp/.X$n-lock is not a regular file: cannot tell the X server's pid$" \
+    DISPLAY=":$n" RESERVE_MIB=7
+rm -f "/tmp/.X$n-lock"
 
 # The shipped file: every setting it names is one the session reads.
 # Uncommented with empty values, it is read to its end.
