@@ -153,12 +153,12 @@ void browser_changed(Life &life, int status)
 }
 
 // Reaps what changed among the children: the browser's stops, releases and
-// end, the watchdog's end.
+// end, the watchdog's end, the log's forwarder.
 void reap_children(Life *life)
 {
     int status = 0;
     for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG | WUNTRACED | WCONTINUED)) > 0;) {
-        if (life == nullptr)
+        if (forwarder_ended(pid, status) || life == nullptr)
             continue;
         if (pid == life->browser.pid && !life->browser.ended) {
             browser_changed(*life, status);
@@ -268,7 +268,8 @@ void start_watchdog(Life &life, std::uint64_t reserve_mib)
         sigprocmask(SIG_SETMASK, &original_mask, nullptr);
         setenv("BROWSER_WATCHDOG_START", "held", 1);
         const int output = watchdog_output();
-        if (output >= 0 && dup2(output, STDOUT_FILENO) < 0)
+        if (output >= 0 &&
+            (dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0))
             _exit(127);
         char name[] = "browser-watchdog";
         char *const argv[] = {name, x, m, reserve, nullptr};

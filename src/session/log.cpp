@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -10,7 +11,11 @@
 
 namespace {
 
+// The pipe of the watchdogs' lines, both ends kept by the session, and the
+// forwarder that reads it; -1 without the system log.
+int pipe_read = -1;
 int pipe_write = -1;
+pid_t forwarder = -1;
 
 // The forwarder: each whole line of what the watchdogs write, one message
 // tagged with the watchdog's name; a line longer than the buffer goes in
@@ -47,6 +52,17 @@ int pipe_write = -1;
     }
 }
 
+// Starts a forwarder on the pipe; false when it cannot fork.
+bool start_forwarder()
+{
+    forwarder = fork();
+    if (forwarder == 0) {
+        close(pipe_write);
+        forward_lines(pipe_read);
+    }
+    return forwarder > 0;
+}
+
 } // namespace
 
 void start_log(const char *value)
@@ -60,19 +76,28 @@ void start_log(const char *value)
     if (pipe2(ends, O_CLOEXEC) != 0)
         refuse("cannot make a pipe for the watchdog's lines: %s: not starting the browser",
                std::strerror(errno));
-    const pid_t forwarder = fork();
-    if (forwarder < 0)
+    pipe_read = ends[0];
+    pipe_write = ends[1];
+    if (!start_forwarder())
         refuse("cannot start the forwarder of the watchdog's lines: %s: not starting the "
                "browser", std::strerror(errno));
-    if (forwarder == 0) {
-        close(ends[1]);
-        forward_lines(ends[0]);
-    }
-    close(ends[0]);
-    pipe_write = ends[1];
 }
 
 int watchdog_output()
 {
     return pipe_write;
+}
+
+bool forwarder_ended(pid_t pid, int status)
+{
+    if (pid != forwarder || forwarder <= 0)
+        return false;
+    const int shown = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (start_forwarder())
+        say("the forwarder of the watchdog's lines ended with status %d: started again",
+            shown);
+    else
+        say("the forwarder of the watchdog's lines ended with status %d and cannot start "
+            "again: %s; the watchdog's lines stay in the pipe", shown, std::strerror(errno));
+    return true;
 }

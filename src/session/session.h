@@ -37,13 +37,19 @@ long read_regular(const char *path, char *buffer, std::size_t size);
 // SESSION_LOG=value: stdout (unset or empty too), the session's lines on
 // stderr and its watchdogs' on its standard output; syslog, each line one
 // message of the system log, tagged browser-session or browser-watchdog.
-// The watchdogs' standard output then goes to a pipe that a forwarder, a
-// child of the session, reads. Refuses any other value.
+// The watchdogs' standard output and error then go to a pipe that a
+// forwarder, a child of the session, reads. Refuses any other value.
 void start_log(const char *value);
 
 // The pipe the watchdogs write to, or -1 when they write where the session
 // does.
 int watchdog_output();
+
+// Whether pid, a child that ended with status (as waitpid gives it), was
+// the forwarder: if so, says so and starts another on the same pipe. The
+// session keeps the pipe's read end open, so that a watchdog never dies of
+// SIGPIPE while no forwarder reads, and no line written meanwhile is lost.
+bool forwarder_ended(pid_t pid, int status);
 
 // --- Settings (defaults.cpp, settings.cpp, display.cpp) --------------------
 

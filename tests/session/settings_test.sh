@@ -118,22 +118,32 @@ mkdir "$work/dev"
 : >"$work/syslog"
 session_cmd=(unshare -m "$work/with-syslog" "$work/dev" "$work/syslog" "$session")
 settings SESSION_LOG=syslog
-run_session SESSION_SETTINGS="$settings"
-for _ in $(seq "$patience"); do
-    grep -q ' browser-watchdog: Browser controller: signalling process ' "$work/syslog" && break
-    sleep 0.1
-done
+# A watchdog that says something on its standard error first.
+fake_watchdog noisy 'echo "a line on standard error" >&2; exec "$real" "$@"'
+run_session SESSION_SETTINGS="$settings" PATH="$work/noisy:$PATH"
+await "$work/syslog" ' browser-watchdog: Browser controller: signalling process ' "$patience" ||
+    fail "no watchdog line in the system log: $(cat "$work/syslog")"
 browser_pid=$(sed -n 's/.* browser-watchdog: Browser controller: signalling process \([0-9]*\) .*/\1/p' \
     "$work/syslog" | head -n1)
-[ -n "$browser_pid" ] || fail "no watchdog line in the system log: $(cat "$work/syslog")"
+# The forwarder killed: said, started again, and the watchdog's next line
+# (its fatal line once its browser is gone) still reaches the log, where
+# without a reader it would have died of SIGPIPE.
+forwarder=$(pgrep -P "$session_pid" -x browser-session) || fail "no forwarder"
+kill -KILL "$forwarder"
+await "$work/syslog" " browser-session: the forwarder of the watchdog's lines ended with status 137: started again$" \
+    "$patience" || fail "the forwarder's end was not said: $(cat "$work/syslog")"
 kill "$browser_pid"
 await_session_end
 kill "$(cat "$work/syslog.pid")"
 messages=$(sed -n 's/.* browser-watchdog: //p' "$work/syslog")
 grep -q "^Browser controller: x_pid=$x_pid, moz_pid=$browser_pid, " <<<"$messages" ||
     fail "the watchdog's first line is not a message: $(cat "$work/syslog")"
+grep -q "^Browser controller: fatal error (cannot open /proc/.../status), exiting...$" \
+    <<<"$messages" || fail "a line after the forwarder's end was lost: $(cat "$work/syslog")"
+grep -qx "a line on standard error" <<<"$messages" || fail "the watchdog's standard error is not in the log"
 # A whole line a message: each begins the watchdog's way, none holds two.
-! grep -v '^Browser controller: ' <<<"$messages" || fail "a watchdog line split or merged"
+! grep -v '^Browser controller: \|^a line on standard error$' <<<"$messages" ||
+    fail "a watchdog line split or merged"
 ! grep 'Browser controller: .*Browser controller: ' <<<"$messages" || fail "two lines in one message"
 grep -q " browser-session: reserve [0-9]* MiB " "$work/syslog" || fail "no session line in the system log"
 if [ -s "$work/session.log" ] || [ -s "$work/session.err" ]; then
