@@ -11,11 +11,13 @@
 
 namespace {
 
-// Every variable the session reads, and PATH, where it finds the browser.
+// Every variable the session reads, and PATH, where it finds the browser;
+// not SESSION_PROC, a test's, which only the environment gives: the
+// watchdog reads the real /proc whatever the file says.
 constexpr const char *settings_names[] = {
     "BROWSER",        "START_PAGE",   "RESERVE_MIB",
     "BROWSER_WATCHDOG_COUNT", "BROWSER_WATCHDOG_PERIOD", "BROWSER_WATCHDOG_DIALOG",
-    "SESSION_LOG",    "SESSION_ONCE", "SESSION_PROC",
+    "SESSION_LOG",    "SESSION_ONCE",
     "PATH",
 };
 
@@ -23,6 +25,7 @@ constexpr const char *settings_names[] = {
 // that tells a longer one.
 char text[8193];
 constexpr char unknown_name[] = "is not a setting of browser-session";
+constexpr char environment_only[] = "is taken from the environment only";
 
 bool known(const char *name, std::size_t length)
 {
@@ -46,6 +49,9 @@ const char *parse_line(char *line, std::size_t length, char *&name, std::size_t 
 {
     if (std::memchr(line, '\0', length) != nullptr)
         return "it holds a NUL byte";
+    // A file written with DOS line ends: said, never taken into a value.
+    if (std::memchr(line, '\r', length) != nullptr)
+        return "it holds a carriage return (the file has DOS line ends?)";
     std::size_t i = 0;
     while (i < length && name_char(line[i], i == 0))
         ++i;
@@ -58,6 +64,8 @@ const char *parse_line(char *line, std::size_t length, char *&name, std::size_t 
     // A shell would take these away; here they would stay in the value.
     if (std::strpbrk(value, "\"'`\\") != nullptr)
         return "its value holds a quote or a backslash, and values are taken as they stand";
+    if (name_length == 12 && std::memcmp(name, "SESSION_PROC", 12) == 0)
+        return environment_only;
     if (!known(name, name_length))
         return unknown_name;
     return nullptr;
@@ -107,7 +115,7 @@ const char *read_defaults_file()
         if (reason != nullptr) {
             if (bad_reason == nullptr) {
                 bad_reason = reason;
-                if (reason == unknown_name)
+                if (reason == unknown_name || reason == environment_only)
                     std::snprintf(problem, sizeof problem, "%s, line %u: %.*s %s", path, number,
                                   static_cast<int>(name_length), name, reason);
                 else

@@ -162,7 +162,9 @@ void read_settings()
                the_settings.browser_command, first, search);
 
     the_settings.once = *setting("SESSION_ONCE", "") != '\0';
-    the_settings.proc_name = setting("SESSION_PROC", "/proc");
+    // The tests' fake /proc: from the environment only, never the file.
+    const char *proc = std::getenv("SESSION_PROC");
+    the_settings.proc_name = proc != nullptr && *proc != '\0' ? proc : "/proc";
     the_settings.proc = open(the_settings.proc_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     the_settings.x = find_x_server();
     choose_watchdog_settings();

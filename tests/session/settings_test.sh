@@ -25,7 +25,8 @@ settings() { printf '%s\n' "$@" >"$settings"; }
 while IFS='|' read -r what lines pattern env; do
     [ -n "$what" ] || continue
     IFS=';' read -ra file_lines <<<"$lines"
-    settings "${file_lines[@]}"
+    # \r in a line of a row is a carriage return.
+    settings "${file_lines[@]//\\r/$'\r'}"
     read -ra env_words <<<"$env"
     expect_refused "$what" "$pattern" SESSION_SETTINGS="$settings" "${env_words[@]}"
 done <<EOF_ROWS
@@ -37,7 +38,8 @@ the count from the file|BROWSER_WATCHDOG_COUNT=bytes|BROWSER_WATCHDOG_COUNT=byte
 the period from the file|BROWSER_WATCHDOG_PERIOD=often|BROWSER_WATCHDOG_PERIOD=often is neither adaptive nor fixed|
 the dialog from the file|BROWSER_WATCHDOG_DIALOG=fancy|BROWSER_WATCHDOG_DIALOG=fancy is neither ready nor plain|
 the log from the file|SESSION_LOG=journal|SESSION_LOG=journal is neither stdout nor syslog|
-the proc from the file|SESSION_PROC=/nowhere;RESERVE_MIB=8|under /nowhere: cannot check RESERVE_MIB|
+the proc from the environment only|RESERVE_MIB=8;SESSION_PROC=/nowhere|settings, line 2: SESSION_PROC is taken from the environment only: not starting the browser$|
+a file with DOS line ends|# made elsewhere\r;BROWSER=sleep 600\r|settings, line 2: it holds a carriage return (the file has DOS line ends?): not starting the browser$|BROWSER=
 the path from the file|PATH=/nowhere|no browser-watchdog in PATH (/nowhere): not starting|PATH=
 a quoted value|# the browser;BROWSER="sleep 600"|settings, line 2: its value holds a quote or a backslash, and values are taken as they stand: not starting the browser$|BROWSER=
 a misspelt name|RESERV_MIB=8|settings, line 1: RESERV_MIB is not a setting of browser-session: not starting the browser$|
