@@ -127,8 +127,12 @@ bool find_command(const char *name, char *path, std::size_t size)
         std::snprintf(path, size, "%s", name);
         return runnable(path);
     }
+    // Where execvp looks when PATH is unset: the C library's own.
+    static char default_path[64];
+    if (default_path[0] == '\0' && confstr(_CS_PATH, default_path, sizeof default_path) == 0)
+        std::snprintf(default_path, sizeof default_path, "/bin:/usr/bin");
     // An empty entry of PATH is the working directory.
-    const char *dirs = setting("PATH", "/usr/local/bin:/usr/bin:/bin");
+    const char *dirs = setting("PATH", default_path);
     for (const char *dir = dirs;; ++dir) {
         const char *end = std::strchr(dir, ':');
         const int length = static_cast<int>(end != nullptr ? end - dir : std::strlen(dir));
