@@ -35,7 +35,10 @@ std::uint64_t display_number(const char *display)
     // cppcheck-suppress nullPointerArithmeticRedundantCheck
     const auto host_length = static_cast<std::size_t>(colon - display);
     // "host::N" is DECnet: never this machine's X server.
-    if (!is_local(display, host_length) || (host_length > 0 && colon[-1] == ':'))
+    if (host_length > 0 && colon[-1] == ':')
+        refuse("DISPLAY=%s is a DECnet display: only an X server of this machine can be "
+               "watched; not starting the browser", display);
+    if (!is_local(display, host_length))
         refuse("DISPLAY=%s is on the host %.*s: only an X server of this machine can be "
                "watched; not starting the browser", display, static_cast<int>(host_length),
                display);

@@ -226,6 +226,9 @@ pids_part() {
     expect_refused "a display on another host" \
         "^browser-session: DISPLAY=elsewhere$DISPLAY is on the host elsewhere: only an X server of this machine can be watched; not starting the browser$" \
         RESERVE_MIB="$own_reserve" DISPLAY="elsewhere$DISPLAY"
+    expect_refused "a DECnet display" \
+        "^browser-session: DISPLAY=elsewhere:$DISPLAY is a DECnet display: only an X server of this machine can be watched; not starting the browser$" \
+        RESERVE_MIB="$own_reserve" DISPLAY="elsewhere:$DISPLAY"
     expect_refused "an unknown count" \
         "^browser-session: BROWSER_WATCHDOG_COUNT=rss is none of headroom, resident and size: not starting the browser$" \
         RESERVE_MIB="$own_reserve" BROWSER_WATCHDOG_COUNT=rss
