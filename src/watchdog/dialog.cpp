@@ -23,8 +23,13 @@ GtkWidget *low_memory_dialog;
 bool shown;
 
 // A window manager may hold a short grab while it maps a window: about a
-// second of retries before the holder is taken to be the stopped browser.
+// second of retries before the holder is taken to be the stopped browser,
+// and another second for the browser's grab to go with it. A grab held
+// after that is another client's: it is asked for once a second, for as
+// long as that client keeps it, so that the dialog takes the input soon
+// after it lets go without waking twenty times a second meanwhile.
 constexpr guint input_retry_ms = 50;
+constexpr guint input_retry_slow_ms = 1000;
 constexpr int input_patience = 20;
 
 bool pointer_held;
@@ -54,14 +59,19 @@ gboolean retry_input(gpointer dialog)
 {
     if (take_input(static_cast<GtkWidget *>(dialog)))
         return FALSE;
-    if (tries_left > 0 && --tries_left == 0 && frozen) {
+    if (tries_left == 0 || --tries_left > 0)
+        return TRUE;
+    if (frozen) {
         // Nobody can answer while the stopped browser holds the input, and
         // its grab ends only with its X connection: end it now. The dialog
         // stays as the notice and takes the input once it is free.
         g_print("%sinput held by another client, ending the browser now\n", prefix);
         end_browser();
+        tries_left = input_patience;
+        return TRUE;
     }
-    return TRUE;
+    g_timeout_add(input_retry_slow_ms, retry_input, dialog);
+    return FALSE;
 }
 
 gboolean on_map(GtkWidget *dialog, GdkEvent *, gpointer)

@@ -80,6 +80,53 @@ INSTANTIATE_TEST_SUITE_P(
                     HeldCase{"PointerAnsweredByClick", "pointer", Answer::click}),
     [](const testing::TestParamInfo<HeldCase> &info) { return info.param.name; });
 
+// The voluntary context switches of process pid so far: each is a sleep
+// the process woke from.
+unsigned long wakeups(pid_t pid)
+{
+    const std::string status = support::read_file("/proc/" + std::to_string(pid) + "/status");
+    const std::string key = "\nvoluntary_ctxt_switches:";
+    const std::size_t at = status.find(key);
+    return at == std::string::npos ? 0 : std::stoul(status.substr(at + key.size()));
+}
+
+TEST(Freeze, InputHeldByAnotherClientIsAskedForOnceASecond)
+{
+    REQUIRE_MOUNTS();
+    std::vector<std::string> grabber =
+        support::target_command(support::input_grabber_binary());
+    grabber.push_back("both");
+    support::Standin holder(grabber);
+    ASSERT_TRUE(holder.ready);
+    Scene s(1000, support::limit_pages());
+    support::start(s.w, s.options);
+
+    // The browser is ended as the likely holder; the grab stays.
+    const std::string ended = s.fired(1000, support::limit_pages(), "ok") +
+                              input_held + s.answered("ok");
+    ASSERT_TRUE(support::wait_for(s.w, ended, period + 10)) << s.w.log;
+    EXPECT_TRUE(killed_by(s.browser.reap(5), SIGKILL));
+
+    // Past the second of quick retries that follows, the grab is asked
+    // for about once a second, not twenty times: a window of 3 s.
+    support::collect_for(s.w, 2);
+    const unsigned long before = wakeups(s.w.pid);
+    support::collect_for(s.w, 3);
+    EXPECT_LT(wakeups(s.w.pid) - before, 15u);
+
+    // Once the holder lets go, the dialog takes the input within a second
+    // and is answered. (The grab is free in between, unless the dialog's
+    // retry comes at that very moment.)
+    holder.end();
+    support::await_pointer_grab(false, 2);
+    ASSERT_TRUE(support::await_pointer_grab(true, 5));
+    ASSERT_TRUE(support::await_keyboard_grab(true, 5));
+    ASSERT_TRUE(support::xdotool("key Return"));
+    ASSERT_TRUE(support::wait_end(s.w, 5)) << s.w.log;
+    EXPECT_EQ(support::exit_code(s.w), 0);
+    s.expect_x_untouched();
+}
+
 TEST(Freeze, TheDisplayGoneEndsTheBrowserThenStatusOne)
 {
     REQUIRE_MOUNTS();
