@@ -1,4 +1,6 @@
 // The statm and status readers on chosen contents and on live processes.
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +16,14 @@
 #include "watchdog/watchdog.h"
 
 namespace {
+
+// The stat fields after the state, the start time (the 19th) not a number.
+std::string replaced_start(const std::string &fields)
+{
+    std::string replaced = fields;
+    replaced.replace(replaced.find("123456"), 6, "12x456");
+    return replaced;
+}
 
 // A /proc file of a running stand-in, as the kernel gives it now.
 std::string proc_file(const support::Standin &standin, const char *name)
@@ -116,6 +126,58 @@ TEST(ProcessMemory, ReadsALiveProcessAndFailsOnceItHasEnded)
     EXPECT_EQ(read_process_pages(-1).error, statm_open_error);
     standin.end();
     EXPECT_EQ(read_process_pages(dir).error, statm_open_error);
+    close(dir);
+}
+
+// A process's state and start, from its stat: the fields after the last
+// ")" of its name, whatever the name holds.
+TEST(ProcessStat, TheStateAndStartAfterTheName)
+{
+    const std::string fields = " 1 42 42 0 -1 4194560 96 0 0 0 0 0 0 0 20 0 1 0 123456 2367488 133\n";
+    struct Case {
+        std::string content;
+        const char *error;
+        char state;
+        std::uint64_t since;
+    };
+    const Case cases[] = {
+        {"42 (sleep) S" + fields, nullptr, 'S', 123456},
+        {"42 (a) (b) ) T" + fields, nullptr, 'T', 123456},
+        {"42 (sleep) Z 1 42 42\n", stat_parse_error, 0, 0},  // too few fields
+        {"42 sleep S" + fields, stat_parse_error, 0, 0},
+        {"42 (sleep) S" + replaced_start(fields), stat_parse_error, 0, 0},
+        {"", stat_read_error, 0, 0},
+    };
+    for (const Case &c : cases) {
+        support::TempDir dir;
+        dir.write("stat", c.content);
+        const int handle = open(dir.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ProcessStat stat{'?', 1};
+        EXPECT_EQ(read_process_stat(handle, stat), c.error) << c.content;
+        if (c.error == nullptr) {
+            EXPECT_EQ(stat.state, c.state) << c.content;
+            EXPECT_EQ(stat.since, c.since) << c.content;
+        }
+        close(handle);
+    }
+
+    // A live stand-in, stopped, then gone.
+    support::Standin standin;
+    ASSERT_TRUE(standin.ready);
+    const int dir = open_process_dir(standin.pid);
+    unsigned long long since = 0;
+    const std::string stat_line = proc_file(standin, "stat");
+    ASSERT_EQ(std::sscanf(std::strrchr(stat_line.c_str(), ')') + 2,
+                          "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d "
+                          "%*d %*d %llu", &since), 1);
+    kill(standin.pid, SIGSTOP);
+    ASSERT_EQ(support::await_state(standin.pid, 'T', 5), 'T');
+    ProcessStat stat{};
+    EXPECT_EQ(read_process_stat(dir, stat), nullptr);
+    EXPECT_EQ(stat.state, 'T');
+    EXPECT_EQ(stat.since, since);
+    standin.end();
+    EXPECT_EQ(read_process_stat(dir, stat), stat_open_error);
     close(dir);
 }
 
