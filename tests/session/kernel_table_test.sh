@@ -25,58 +25,26 @@ session=$1
 watchdog_dir=$2
 refuse=$3
 here=$(dirname "$0")
-# shellcheck source=scripts/common.sh
-. "$here/../../scripts/common.sh"
+# shellcheck source=tests/lib.sh
+. "$here/../lib.sh"
 # shellcheck source=tests/session/kernels.sh
 . "$here/kernels.sh"
 
-skip() { echo "SKIP: kernel table: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root, to lay the kernels' files over /proc"
-command -v unshare >/dev/null || skip "needs unshare (util-linux)"
-command -v Xvfb >/dev/null || skip "needs Xvfb"
-"$refuse" getrandom -- true 2>/dev/null || skip "no seccomp filter can refuse system calls here"
-unshare -m true 2>/dev/null || skip "no mount namespace can be made here"
+[ "$(id -u)" -eq 0 ] || skip "kernel table: needs root, to lay the kernels' files over /proc"
+command -v unshare >/dev/null || skip "kernel table: needs unshare (util-linux)"
+command -v Xvfb >/dev/null || skip "kernel table: needs Xvfb"
+"$refuse" getrandom -- true 2>/dev/null || skip "kernel table: no seccomp filter can refuse system calls here"
+unshare -m true 2>/dev/null || skip "kernel table: no mount namespace can be made here"
 
-# Every wait is for a state; this only bounds how long a state that never
-# comes is waited for (tenths of a second). A session of a count of the
-# processes samples the device at rest for up to 30 s first.
-patience=600
-work=$(mktemp -d)
-pids=()
-x_pid=
-# The X server is asked to end, so that it takes its lock file and socket
-# with it; the rest are killed.
-end_all() {
-    local p
-    for p in "${pids[@]}"; do [ "$p" = "$x_pid" ] || kill -KILL "$p" 2>/dev/null || true; done
-    if [ -n "$x_pid" ]; then
-        kill -TERM "$x_pid" 2>/dev/null || true
-        wait "$x_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap end_all EXIT
 # The shell's word of each process the test kills is not the test's.
 exec 2> >(grep -v --line-buffered '^[^ ]*: line [0-9]*: *[0-9]* \(Killed\|Terminated\)' >&2)
 poll_nr=$("$refuse" -n poll 2>/dev/null || echo none)
 ppoll_nr=$("$refuse" -n ppoll)
 
 # One X server for the whole test, with its lock file: the session finds
-# it by that.
-for n in $(seq 160 199); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    x_pid=$!
-    for _ in $(seq "$patience"); do
-        x_serves "$x_pid" "$n" && break
-        kill -0 "$x_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    x_serves "$x_pid" "$n" && kill -0 "$x_pid" 2>/dev/null && break
-    x_pid=
-done
-[ -n "$x_pid" ] || { echo "FAIL: no X server"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$n"
+# it by that. A session of a count of the processes samples the device at
+# rest for up to 30 s first.
+start_x
 
 ended() { case $(process_state "$1") in Z | gone) return 0 ;; esac; return 1; }
 # Reaps process $1 once it has ended (at most $patience tenths, then it is

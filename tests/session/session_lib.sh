@@ -1,41 +1,11 @@
 # shellcheck shell=bash
-# What the session's tests share: an X server of their own, the session
-# run once with a stand-in browser, and waits for what it does. Source with
-# $session (the program) and $watchdog_dir (the directory of
-# browser-watchdog) set; the caller sets -euo pipefail.
-# Every wait is for a state; this only bounds how long a state that never
-# comes is waited for (tenths of a second), with room for a loaded machine.
-patience=600
-work=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*"; cat "$work/session.log" "$work/session.err" 2>/dev/null; exit 1; }
-# shellcheck source=scripts/common.sh
-. "$(dirname "$0")/../../scripts/common.sh"
-
-# An X server on a numbered display. With "nolock" the test writes the lock
-# file itself; such a server takes no lock that would keep another test's
-# server off its display, so it looks from the top of the range down,
-# where the others, from the bottom up, are the last to look.
-# x_user, when set, is the user it runs as.
-x_user=()
-start_x() {
-    local n
-    for n in $(if [ -n "${1:-}" ]; then seq 199 -1 140; else seq 140 199; fi); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        "${x_user[@]}" Xvfb ":$n" -nolisten tcp ${1:+-nolock} >"$work/xvfb.log" 2>&1 &
-        x_pid=$!
-        pids+=("$x_pid")
-        for _ in $(seq "$patience"); do
-            x_serves "$x_pid" "$n" "${1:-}" && break
-            kill -0 "$x_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        x_serves "$x_pid" "$n" "${1:-}" && kill -0 "$x_pid" 2>/dev/null && break
-    done
-    export DISPLAY=":$n"
-}
+# What the session's tests share: the session run once with a stand-in
+# browser, and waits for what it does. Source with $session (the program)
+# and $watchdog_dir (the directory of browser-watchdog) set; the caller
+# sets -euo pipefail.
+# shellcheck source=tests/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
+fail_logs=("$work/session.log" "$work/session.err")
 
 # Runs the session once with a sleeping browser: run_session [VAR=VALUE...].
 # SIGINT is left as the session would find it under xinit (a shell ignores

@@ -13,7 +13,7 @@ watchdog_dir=$2
 . "$(dirname "$0")/session_lib.sh"
 shipped=$(dirname "$0")/../../package/browser-session.default
 
-start_x ''
+start_x
 settings=$work/settings
 # settings LINE...: the file, a line each.
 settings() { printf '%s\n' "$@" >"$settings"; }
@@ -59,12 +59,13 @@ expect_refused "a FIFO as the settings file" \
 for n in $(seq 230 260); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
 done
-mkfifo "/tmp/.X$n-lock"
-trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work" "/tmp/.X$n-lock"' EXIT
+fifo_lock=/tmp/.X$n-lock
+end_test() { rm -f "$fifo_lock"; }
+mkfifo "$fifo_lock"
 expect_refused "a FIFO as the X server's lock file" \
     "^browser-session: /tmp/.X$n-lock is not a regular file: cannot tell the X server's pid$" \
     DISPLAY=":$n" RESERVE_MIB=7
-rm -f "/tmp/.X$n-lock"
+rm -f "$fifo_lock"
 
 # The shipped file: every setting it names is one the session reads.
 # Uncommented with empty values, it is read to its end.
@@ -121,6 +122,7 @@ mkdir "$work/dev"
 session_cmd=(unshare -m "$work/with-syslog" "$work/dev" "$work/syslog" "$session")
 settings SESSION_LOG=syslog
 # A watchdog that says something on its standard error first.
+# shellcheck disable=SC2016 # the fake's own variables
 fake_watchdog noisy 'echo "a line on standard error" >&2; exec "$real" "$@"'
 run_session SESSION_SETTINGS="$settings" PATH="$work/noisy:$PATH"
 await "$work/syslog" ' browser-watchdog: Browser controller: signalling process ' "$patience" ||

@@ -20,16 +20,17 @@ if [ -z "${PID_REUSE_INSIDE:-}" ]; then
     PID_REUSE_INSIDE=1 exec unshare -p -f --mount-proc bash "$0" "$@"
 fi
 
-# shellcheck source=scripts/common.sh
-. "$(dirname "$0")/../../scripts/common.sh"
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/../lib.sh"
 watchdog=$1
 shift
 emulator=("$@")
-work=$(mktemp -d)
-pids=()
-trap 'kill -KILL "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; umount -q "$work"/* 2>/dev/null || true; rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*"; cat "$work/log" 2>/dev/null || true; exit 1; }
+fail_logs=("$work/log")
+end_test() {
+    kill -KILL "${pids[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    umount -q "$work"/* 2>/dev/null || true
+}
 # Waits at most $3 tenths of a second for process $1 to be in state $2.
 await_state() { for _ in $(seq "$3"); do [ "$(process_state "$1")" = "$2" ] && return 0; sleep 0.1; done; return 1; }
 # Reaps the watchdog once it has ended, within $1 tenths: its exit status
@@ -62,12 +63,7 @@ reuse_pid() {
     fail "pid $want could not be given to a new process"
 }
 
-Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
+start_x
 
 # RAM plus swap 120000 KiB, reserve 1 MiB: the limit is 118976 KiB.
 page_kib=$(($(getconf PAGESIZE) / 1024))

@@ -16,22 +16,24 @@
 # status 77, without memory pressure information, strace or a memory
 # cgroup).
 set -euo pipefail
-# shellcheck source=scripts/common.sh
-. "$(dirname "$0")/../../scripts/common.sh"
+# A scratch directory the memory cgroup's reader may fill, not in memory.
+work_parent=/var/tmp
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/../lib.sh"
 watchdog=$1
 shift
 emulator=("$@")
-skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root"
 [ -e /proc/pressure/memory ] || skip "no /proc/pressure/memory"
 command -v strace >/dev/null || skip "no strace"
 unshare -m true 2>/dev/null || skip "no mount namespace"
 
-work=$(mktemp -d /var/tmp/pressure-test.XXXXXX)
-children=()
 group=
-trap 'end_children; wait 2>/dev/null || true; [ -z "$group" ] || rmdir "$group" 2>/dev/null || true; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+end_test() {
+    kill "${pids[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    [ -z "$group" ] || rmdir "$group" 2>/dev/null || true
+}
 
 # A memory cgroup of our own: cgroup v2 where the memory controller is
 # there, else v1.
@@ -49,9 +51,9 @@ else
     skip "no memory cgroup"
 fi
 
-start_xvfb "$work"
-sleep 100000 & children+=($!); x=$!
-sleep 100000 & children+=($!); browser=$!
+start_x
+sleep 100000 & pids+=($!); x=$!
+sleep 100000 & pids+=($!); browser=$!
 
 # Runs the watchdog far from its limit (a reserve of 1 MiB) under strace,
 # in a mount namespace of its own where $2... is mounted first; case $1.
@@ -63,7 +65,7 @@ watch() {
         strace -f -o "$work/$case.strace" -e trace=openat,write,poll,ppoll "${as_user[@]}" \
         env BROWSER_WATCHDOG_PERIOD=adaptive "${emulator[@]}" "$watchdog" "$x" "$browser" 1 \
         >"$work/$case.log" 2>&1 &
-    children+=($!)
+    pids+=($!)
     watcher=$!
 }
 # Waits at most $2 tenths of a second for the strace log of case $1 to
@@ -89,7 +91,7 @@ grep -E "$trigger_line.* = [0-9]+$" "$work/trigger.strace" >/dev/null ||
 # shellcheck disable=SC2016 # the inner shell expands its own arguments
 sh -c 'echo $$ >"$1/cgroup.procs" && head -c 64M /dev/zero >"$2" &&
        while :; do cat "$2" >/dev/null; done' sh "$group" "$work/pages" &
-children+=($!)
+pids+=($!)
 reader=$!
 await_lines trigger 600 1 'revents=POLLPRI' || fail "trigger: the stall never woke the watchdog"
 kill "$reader"
