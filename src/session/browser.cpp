@@ -49,6 +49,7 @@ struct Life {
     // the browser: a continue the browser outlives for an instant is
     // reported no more once it has ended.
     int release_pipe;
+    bool watchdog_seen;  // its end has been acted on
 };
 
 int shell_status(int status)
@@ -152,8 +153,9 @@ void browser_changed(Life &life, int status)
     }
 }
 
-// Reaps what changed among the children: the browser's stops, releases and
-// end, the watchdog's end, the log's forwarder.
+// Reaps what changed among the children and records it: the browser's
+// stops, releases and end, the watchdog's end, the log's forwarder. What
+// that calls for is run_browser's to do.
 void reap_children(Life *life)
 {
     int status = 0;
@@ -166,7 +168,6 @@ void reap_children(Life *life)
                    (WIFEXITED(status) || WIFSIGNALED(status))) {
             life->watchdog.ended = true;
             life->watchdog.status = shell_status(status);
-            watchdog_ended(*life);
         }
     }
 }
@@ -276,10 +277,8 @@ void start_watchdog(Life &life, std::uint64_t reserve_mib)
         execvp(name, argv);
         _exit(127);
     }
-    if (life.watchdog.pid < 0) {
+    if (life.watchdog.pid < 0)
         life.watchdog = Child{0, true, 126};
-        watchdog_ended(life);
-    }
 }
 
 } // namespace
@@ -339,6 +338,11 @@ Outcome run_browser(std::uint64_t reserve_mib, std::uint64_t &ran_s)
                 continue;
             }
             wait = static_cast<int>(left);
+        }
+        if (life.watchdog.ended && !life.watchdog_seen) {
+            life.watchdog_seen = true;
+            watchdog_ended(life);
+            continue;
         }
         wait_for_signal(&life, wait);
     }
