@@ -65,8 +65,8 @@ watched() {
     done
     return 1
 }
+# shellcheck disable=SC2034 # read by the script that sourced this file
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
-size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
 
 # Starts Xvfb on :0 (it writes /tmp/.X0-lock, as a device's server does);
 # its pid is x_pid.
