@@ -29,7 +29,7 @@ FILENAME ~ /trace$/ {
     if ($0 ~ /signal_generate:/) {
         match($0, / pid=[0-9]+/); pid = substr($0, RSTART + 5, RLENGTH - 5)
         # The target: the browser, or the session's fork that is to become
-        # it (an sh, or the session itself).
+        # it, named as the session is.
         match($0, / comm=[^ ]+/); comm = substr($0, RSTART + 6, RLENGTH - 6)
         # The sender, as the trace names it: comm-pid.
         from = $0; sub(/ +\[[0-9]+\].*/, "", from); sub(/^ +/, "", from)
@@ -159,7 +159,7 @@ END {
         if (last_exit >= 0) gaps = gaps (gaps == "" ? "" : ",") sprintf("%.1f", (te - last_exit) / 1000)
         released_by = ""
         for (j = 1; j <= nsig; j++)
-            if (sig_pid[j] == p && (sig_comm[j] == "sh" || sig_comm[j] == session_comm) &&
+            if (sig_pid[j] == p && sig_comm[j] == session_comm &&
                 sig_from[j] == watchdog && sig_t[j] <= te) {
                 released_by = sig_sender[j]; break
             }
