@@ -169,18 +169,20 @@ if [ "$capacity" != "$expected" ]; then
 fi
 
 # The picture of one device and page: the session's arm, whose probe fell
-# 2.2 s behind and once could not read meminfo, and the kernel's, where
-# nobody acted. A gap is drawn as missing, never as zero, and only an arm
-# that acted is marked.
+# 2.2 s behind and once could not read meminfo, the kernel's, where nobody
+# acted, and earlyoom's, which acted past the middle of the time axis. A
+# gap is drawn as missing, never as zero, only an arm that acted is
+# marked, and a label past the middle ends at its line, inside the plot.
 if command -v gnuplot >/dev/null; then
     signal browser-watchdo 29.000000 23 150 | results plot/session
     printf '%s\n' '8000 30000 60000 5000' '8250 29000 60000 5000' '10450 20000 40000 4000' \
         '10700 -1 40000 4000' '10950 18000 39000 4000' '11200 17000 38000 4000' >"$work/plot/session/memory"
     results plot/kernel </dev/null
-    sed -i 's/^arm=.*/arm=session/' "$work/plot/session/events"
-    sed -i 's/^arm=.*/arm=kernel/' "$work/plot/kernel/events"
-    printf 'MemTotal: 49492 kB\nSwapTotal: 65532 kB\n' | tee "$work/plot/session/meminfo-rest" \
-        >"$work/plot/kernel/meminfo-rest"
+    signal earlyoom 50.000000 15 150 | results plot/earlyoom
+    for arm in session kernel earlyoom; do
+        sed -i "s/^arm=.*/arm=$arm/" "$work/plot/$arm/events"
+        printf 'MemTotal: 49492 kB\nSwapTotal: 65532 kB\n' >"$work/plot/$arm/meminfo-rest"
+    done
     plot=$(bash "$1/device-plot" "$work/plot" 2>&1) || true
     dat=$work/plot/plot-64+64-big
     if [ "$plot" != "$work/plot/plot-64+64-big.png" ] ||
@@ -197,10 +199,12 @@ if command -v gnuplot >/dev/null; then
     fi
     marks=$(grep -c '^set arrow' "$dat/plot.gp" 2>/dev/null || true)
     # The level at the act: the last sample before it, 55000 KiB.
-    if [ "$marks" != 1 ] || ! grep -q "^set label 'watchdog, 22.0 s, 53 MiB in hand' at 22.0," "$dat/plot.gp" ||
+    if [ "$marks" != 2 ] || ! grep -q "^set label 'watchdog, 22.0 s, 53 MiB in hand' at 22.0, .* left " "$dat/plot.gp" ||
+        ! grep -q "^set label 'earlyoom, 43.0 s, 70 MiB in hand' at 43.0, .* right " "$dat/plot.gp" ||
         ! grep -q "^set label '' at 22.0, 53 point" "$dat/plot.gp" ||
         ! grep -q "rtt-kernel.dat' using 1:2 with lines" "$dat/plot.gp"; then
-        echo "FAIL plot: $marks marks, or not the watchdog's at 22.0 s and 53 MiB, or no kernel arm:"
+        echo "FAIL plot: $marks marks, or not the watchdog's at 22.0 s and 53 MiB starting there," \
+            "earlyoom's at 43.0 s ending there, or no kernel arm:"
         cat "$dat/plot.gp"
         failures=$((failures + 1))
     fi
