@@ -5,11 +5,13 @@
 # OOM killer beside the guardians, recovery from the browser's exit, every
 # series cut to the arm's window, "-" for what was never sampled, the
 # sampler's own gaps, and no line at all for an arm that failed, never
-# finished or whose trace lost events. The capacity line from a ladder, and
-# a silent guest booted again.
-# Usage: device_test.sh BENCH_DIR
+# finished or whose trace lost events. The capacity line from a ladder, a
+# silent guest booted again, and the dialog's capture in bands.
+# Usage: device_test.sh BENCH_DIR [TOOLS_DIR]
+#   TOOLS_DIR holds band-capture, capture-png, screenshot and standin-grower
 set -euo pipefail
 summary=$1/device-summary
+tools=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -402,6 +404,81 @@ for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || continue
     [ "$(fact process_state "$named")" = gone ] || { echo "FAIL $sh: process $named is not gone"; failures=$((failures + 1)); }
 done
+
+# The capture's PNG from pixels of each kind band-capture writes, every
+# colour widened by repeating its bits: "BPP ORDER MASKS | PIXELS | RGB",
+# four pixels a row.
+while IFS='|' read -r format pixels expected; do
+    read -r bpp order red green blue <<<"$format"
+    { printf 'band-capture 4 1 %s %s %s %s %s\n' "$bpp" "$order" "$red" "$green" "$blue"
+      printf '%b' "$(tr -d ' ' <<<"$pixels" | sed 's/../\\x&/g')"; } >"$work/known.capture"
+    rm -f "$work/known.png"
+    "$tools/capture-png" "$work/known.capture" "$work/known.png" 2>/dev/null || true
+    # The PNG's pixels, after the 24 bytes of the pixdata's header.
+    rm -f "$work/known.pixdata"
+    gdk-pixbuf-pixdata "$work/known.png" "$work/known.pixdata" 2>/dev/null || true
+    got=$(tail -c +25 "$work/known.pixdata" 2>/dev/null | od -An -tx1 | tr -d ' \n' || true)
+    [ "$got" = "$(tr -d ' ' <<<"$expected")" ] && continue
+    echo "FAIL capture-png of $format: $pixels gives '$got', not $expected"
+    failures=$((failures + 1))
+done <<'PIXELS'
+16 lsb f800 7e0 1f | 00f8 1f00 e007 ffff | ff0000 0000ff 00ff00 ffffff
+16 lsb f800 7e0 1f | 4108 1084 0000 2000 | 080808 848284 000000 000400
+16 msb f800 7e0 1f | f800 0841 8410 001f | ff0000 080808 848284 0000ff
+24 msb ff0000 ff00 ff | 112233 445566 000000 ffffff | 112233 445566 000000 ffffff
+32 lsb ff0000 ff00 ff | 33221100 66554400 00000000 ffffffff | 112233 445566 000000 ffffff
+32 msb ff0000 ff00 ff | 00112233 00445566 00000000 00ffffff | 112233 445566 000000 ffffff
+PIXELS
+# A capture shorter or longer than its header says is refused.
+for bytes in 7 9; do
+    { printf 'band-capture 4 1 16 lsb f800 7e0 1f\n'; head -c "$bytes" /dev/zero; } >"$work/known.capture"
+    if "$tools/capture-png" "$work/known.capture" "$work/known.png" 2>/dev/null; then
+        echo "FAIL capture-png made a PNG of 4 pixels of 16 bits from $bytes bytes"
+        failures=$((failures + 1))
+    fi
+done
+
+# The screen as the device has it (800x600, 16 bits) and as a PC has it (24
+# bits, 32 a pixel), read in bands of the default height, of 7 rows (the
+# last band shorter) and of the whole screen: made a PNG, each gives the
+# toolkit's screenshot pixel for pixel, and the capture says its peak.
+capture_screen() {  # capture_screen SCREEN
+    local xvfb grower shot=$work/shot.pixdata rows display=
+    Xvfb -displayfd 1 -nolisten tcp -screen 0 "$1" >"$work/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do display=$(cat "$work/display") && [ -n "$display" ] && break; sleep 0.1; done
+    export DISPLAY=:$display
+    STANDIN_GROWER_MIB_PER_S=1 "$2/standin-grower" 2>/dev/null &
+    grower=$!
+    # A window and its text, held still: the grower stopped, and the screen
+    # read until two screenshots in a row agree.
+    timeout 30 xdotool search --sync --onlyvisible --name standin-grower >/dev/null
+    kill -STOP "$grower"
+    for _ in $(seq 20); do
+        "$2/screenshot" "$work/shot.png" && gdk-pixbuf-pixdata "$work/shot.png" "$work/next.pixdata" &&
+            cmp -s "$work/next.pixdata" "$shot" && break
+        mv "$work/next.pixdata" "$shot"
+    done
+    for rows in '' 7 100000; do
+        peak=$("$2/band-capture" "$work/screen.capture" $rows) &&
+            "$2/capture-png" "$work/screen.capture" "$work/screen.png" &&
+            gdk-pixbuf-pixdata "$work/screen.png" "$work/screen.pixdata" &&
+            cmp -s "$work/screen.pixdata" "$shot" && [[ $peak =~ ^capture_hwm_kib=[1-9][0-9]*\ capture_rss_kib=[1-9][0-9]*$ ]] &&
+            continue
+        echo "FAIL band-capture of $1 in bands of ${rows:-default} rows: not the screenshot's pixels, or peak '$peak'"
+        failures=$((failures + 1))
+        rm -f "$work/screen.pixdata"
+    done
+    kill -9 "$grower"
+    kill "$xvfb"
+    wait "$grower" "$xvfb" 2>/dev/null || true
+}
+if [ -n "$tools" ] && command -v Xvfb >/dev/null; then
+    capture_screen 800x600x16 "$tools"
+    capture_screen 1024x768x24 "$tools"
+else
+    echo "device trial: the capture of the screen not checked (no TOOLS_DIR or no Xvfb)"
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "device trial: all cases passed"
