@@ -327,6 +327,26 @@ PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 BROWSER=/usr/bin/dillo unknown browser '/usr/bin/dillo'
 SETTINGS
 
+# A trial refuses to start beside another in the same tree, with status 75
+# and the other's lock named. Were the lock not taken, it would go on only
+# to the packages it cannot install here.
+mkdir -p "$work/nopkg" "$1/../build-mipsel"
+for tool in dpkg-query apt-get; do printf '#!/bin/sh\nexit 1\n' >"$work/nopkg/$tool"; done
+chmod +x "$work/nopkg/"*
+exec {held}>>"$1/../build-mipsel/device-trial.lock"
+if flock -n "$held"; then
+    status=0
+    out=$(PATH="$work/nopkg:$PATH" DEVICES=64+64 ARMS=kernel PAGES=fit IDLE=0 bash "$1/device" 2>&1 >/dev/null) ||
+        status=$?
+    if [ "$status" -ne 75 ] || [[ $out != *"another device trial runs"*"device-trial.lock"* ]]; then
+        echo "FAIL beside another trial: status $status, said: $out"
+        failures=$((failures + 1))
+    fi
+else
+    echo "device trial: the lock not checked (a trial runs in this tree)"
+fi
+exec {held}>&-
+
 # A guest that prints nothing, or fails while it boots (a kernel panic, an
 # initramfs it could not unpack: that early the kernel hangs), is booted
 # again, not waited out: here an emulator that does each in turn on its
