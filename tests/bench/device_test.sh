@@ -403,13 +403,18 @@ ram_swap=$(($(free -k | awk '$1 == "Mem:" { print $2 }') + ${first_swap:-0} / 10
 # Every swap area, as swapon(8) lists them: name, KiB and priority.
 areas=$(PATH=$PATH:/sbin:/usr/sbin swapon --show=NAME,SIZE,PRIO --bytes --noheadings --raw |
     awk '{ printf "%s %d %s\n", $1, $2 / 1024, $3 }')
+# Its program size as ps(1) gives it, counted twice in one sum; a process
+# that has gone has no size, and holds "-", never 0.
+size=$(($(ps -o vsz= -p "$named") * 2))
+gone=$((1 << 22 | 1))
 for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || { echo "device trial: /proc facts not checked under $sh"; continue; }
     # shellcheck disable=SC2016 # the inner shell expands its own arguments
     fact() { $sh -c '. "$1"; shift; "$@"' _ "$proc_lib" "$@" 2>&1; }
     for got in "process_state $named = T" "pids_named '$name' $$ = $named" \
         "pids_named '$name' 1 = " "comm_name browser-watchdog = browser-watchdo" \
-        "ram_and_swap_kib = $ram_swap"; do
+        "ram_and_swap_kib = $ram_swap" "size_kib $named $named = $size" "size_kib $named $gone = " \
+        "resident_kib $gone = -" "wakeups $gone = "; do
         eval "set -- ${got% = *}"
         [ "$(fact "$@")" = "${got##* = }" ] && continue
         echo "FAIL $sh: $* gives '$(fact "$@")', not '${got##* = }'"
