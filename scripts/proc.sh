@@ -3,7 +3,8 @@
 # process's state and the fields of its stat, the pids of the processes of
 # a name, the name the kernel gives a process, a figure of /proc/meminfo or
 # of a process's status, the swap areas, and RAM plus swap as the watchdog
-# counts it.
+# counts it; and what the benches measure of a process: its start, its
+# CPU time, its wake-ups, its program size and what it holds.
 #
 # POSIX sh: sourced by the host's scripts (through scripts/common.sh) and
 # by the emulated device's busybox sh (through scripts/guest/lib.sh, from
@@ -64,4 +65,61 @@ swap_areas() { awk 'NR > 1 { print $1, $3, $5 }' /proc/swaps 2>/dev/null || true
 ram_and_swap_kib() {
     _proc_swap=$(swap_areas | awk 'NR == 1 { print $2; exit }')
     echo $(($(meminfo_kib MemTotal) + ${_proc_swap:-0}))
+}
+
+# The start of process $1, in ms since boot: its stat's 22nd field, in
+# clock ticks of 10 ms (USER_HZ is 100 on every architecture here).
+start_ms() {
+    read_proc_stat "$1" || return 1
+    # shellcheck disable=SC2086 # the fields of stat, one word each
+    set -- $proc_stat
+    echo $((${20} * 10))
+}
+
+# The CPU time process $1 has taken so far, user and system, in ms: its
+# stat's 14th and 15th fields, in ticks of 10 ms.
+cpu_ms() {
+    read_proc_stat "$1" || return 1
+    # shellcheck disable=SC2086 # the fields of stat, one word each
+    set -- $proc_stat
+    echo $(((${12} + ${13}) * 10))
+}
+
+# The same in ns, as the scheduler counts it (schedstat's first field):
+# finer than ticks, for a process that runs for microseconds at a time.
+cpu_ns() { awk '{ print $1 }' "/proc/$1/schedstat" 2>/dev/null; }
+
+# The wake-ups of process $1 so far: its voluntary context switches. A
+# process that waits (poll, a timer, a read) gives up the CPU of its own
+# accord and runs again only when woken, once per wait; a nonvoluntary
+# switch is a preemption of a process that still had work, no wake-up,
+# and counts the machine's load more than the process. Nothing once the
+# process has gone.
+wakeups() { awk '$1 == "voluntary_ctxt_switches:" { print $2 }' "/proc/$1/status" 2>/dev/null; }
+
+# The program size of the processes given, summed, in KiB: the first field
+# of each one's /proc/PID/statm, in pages of the kernel's size (from awk's
+# own mappings), as the watchdog's size count adds them. Fails when one
+# has no /proc entry.
+size_kib() {
+    _proc_n=$#
+    while [ "$_proc_n" -gt 0 ]; do
+        [ -r "/proc/$1/statm" ] || return 1
+        set -- "$@" "/proc/$1/statm"
+        shift
+        _proc_n=$((_proc_n - 1))
+    done
+    awk 'BEGIN {
+            while ((getline line <"/proc/self/smaps") > 0)
+                if (split(line, f) && f[1] == "KernelPageSize:") { kib = f[2]; break }
+        }
+        { pages += $1 }
+        END { print pages * kib }' "$@"
+}
+
+# What process $1 holds, VmRSS plus VmSwap, in KiB; "-" for a process
+# that has gone (or a kernel thread, which holds none of its own).
+resident_kib() {
+    awk '$1 == "VmRSS:" || $1 == "VmSwap:" { s += $2; n++ } END { print n ? s : "-" }' \
+        "/proc/$1/status" 2>/dev/null || echo -
 }

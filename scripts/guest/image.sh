@@ -49,7 +49,7 @@ shape_zram_mib() { case ${1#*+} in z* | *+z*) echo "${1##*+z}" ;; *) echo 0 ;; e
 
 # The guest's tools, built for mipsel; the watchdog and the session come
 # in the package.
-GUEST_TARGETS=(memory-hog floor input_grabber device-probe screenshot standin-grower)
+GUEST_TARGETS=(memory-hog floor input_grabber device-probe band-capture standin-grower)
 
 # The tools and the mipsel package a device installs, in build-mipsel
 # (guest_deb).

@@ -65,8 +65,8 @@ watched() {
     done
     return 1
 }
+# shellcheck disable=SC2034 # read by the script that sourced this file
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)
-size_kib() { read -r pages _ <"/proc/$1/statm"; echo $((pages * page_kib)); }
 
 # Starts Xvfb on :0 (it writes /tmp/.X0-lock, as a device's server does);
 # its pid is x_pid.
@@ -81,8 +81,9 @@ start_x() {
 
 # Answers the dialog of watchdog $1 with Return, as a user with a keyboard
 # would, until the watchdog has ended (a key pressed while the dialog is
-# still taking the input may go elsewhere). With $2, first waits that many
-# seconds and saves a screenshot there.
+# still taking the input may go elsewhere). With $2, first waits three
+# seconds, as a person reads, and runs the command $2 (a capture of the
+# screen).
 answer() {
     # Not in a command substitution: busybox's timeout leaves a watcher
     # holding the output open until the time is up.
@@ -91,7 +92,7 @@ answer() {
     [ -n "$win" ] || { say "no window titled Error"; return 1; }
     if [ -n "${2:-}" ]; then
         sleep 3
-        screenshot "$2" || say "no screenshot"
+        "$2" || say "no capture of the dialog"
     fi
     for _ in $(seq 10); do
         timeout 5 xdotool windowfocus "$win" key Return >/dev/null 2>&1 || true

@@ -5,11 +5,13 @@
 # OOM killer beside the guardians, recovery from the browser's exit, every
 # series cut to the arm's window, "-" for what was never sampled, the
 # sampler's own gaps, and no line at all for an arm that failed, never
-# finished or whose trace lost events. The capacity line from a ladder, and
-# a silent guest booted again.
-# Usage: device_test.sh BENCH_DIR
+# finished or whose trace lost events. The capacity line from a ladder, a
+# silent guest booted again, and the dialog's capture in bands.
+# Usage: device_test.sh BENCH_DIR [TOOLS_DIR]
+#   TOOLS_DIR holds band-capture, capture-png, screenshot and standin-grower
 set -euo pipefail
 summary=$1/device-summary
+tools=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -169,18 +171,20 @@ if [ "$capacity" != "$expected" ]; then
 fi
 
 # The picture of one device and page: the session's arm, whose probe fell
-# 2.2 s behind and once could not read meminfo, and the kernel's, where
-# nobody acted. A gap is drawn as missing, never as zero, and only an arm
-# that acted is marked.
+# 2.2 s behind and once could not read meminfo, the kernel's, where nobody
+# acted, and earlyoom's, which acted past the middle of the time axis. A
+# gap is drawn as missing, never as zero, only an arm that acted is
+# marked, and a label past the middle ends at its line, inside the plot.
 if command -v gnuplot >/dev/null; then
     signal browser-watchdo 29.000000 23 150 | results plot/session
     printf '%s\n' '8000 30000 60000 5000' '8250 29000 60000 5000' '10450 20000 40000 4000' \
         '10700 -1 40000 4000' '10950 18000 39000 4000' '11200 17000 38000 4000' >"$work/plot/session/memory"
     results plot/kernel </dev/null
-    sed -i 's/^arm=.*/arm=session/' "$work/plot/session/events"
-    sed -i 's/^arm=.*/arm=kernel/' "$work/plot/kernel/events"
-    printf 'MemTotal: 49492 kB\nSwapTotal: 65532 kB\n' | tee "$work/plot/session/meminfo-rest" \
-        >"$work/plot/kernel/meminfo-rest"
+    signal earlyoom 50.000000 15 150 | results plot/earlyoom
+    for arm in session kernel earlyoom; do
+        sed -i "s/^arm=.*/arm=$arm/" "$work/plot/$arm/events"
+        printf 'MemTotal: 49492 kB\nSwapTotal: 65532 kB\n' >"$work/plot/$arm/meminfo-rest"
+    done
     plot=$(bash "$1/device-plot" "$work/plot" 2>&1) || true
     dat=$work/plot/plot-64+64-big
     if [ "$plot" != "$work/plot/plot-64+64-big.png" ] ||
@@ -197,10 +201,12 @@ if command -v gnuplot >/dev/null; then
     fi
     marks=$(grep -c '^set arrow' "$dat/plot.gp" 2>/dev/null || true)
     # The level at the act: the last sample before it, 55000 KiB.
-    if [ "$marks" != 1 ] || ! grep -q "^set label 'watchdog, 22.0 s, 53 MiB in hand' at 22.0," "$dat/plot.gp" ||
+    if [ "$marks" != 2 ] || ! grep -q "^set label 'watchdog, 22.0 s, 53 MiB in hand' at 22.0, .* left " "$dat/plot.gp" ||
+        ! grep -q "^set label 'earlyoom, 43.0 s, 70 MiB in hand' at 43.0, .* right " "$dat/plot.gp" ||
         ! grep -q "^set label '' at 22.0, 53 point" "$dat/plot.gp" ||
         ! grep -q "rtt-kernel.dat' using 1:2 with lines" "$dat/plot.gp"; then
-        echo "FAIL plot: $marks marks, or not the watchdog's at 22.0 s and 53 MiB, or no kernel arm:"
+        echo "FAIL plot: $marks marks, or not the watchdog's at 22.0 s and 53 MiB starting there," \
+            "earlyoom's at 43.0 s ending there, or no kernel arm:"
         cat "$dat/plot.gp"
         failures=$((failures + 1))
     fi
@@ -209,31 +215,31 @@ else
 fi
 
 # The session's browsers, each held until its own watchdog released it
-# (SIGCONT, 25 on MIPS, to the sh that is to become dillo): how long the
+# (SIGCONT, 25 on MIPS, to the session's fork that is to become dillo,
+# named as the session is): how long the
 # first was held, how many ran, how many ran before a release, how many
 # were stopped by the watchdog that released them, the pauses the session
 # said and the gaps from one browser's exit to the next one's run.
-{ signal browser-watchdo 8.000000 25 150 sh 99; browser_exec 8.200000 150
+{ signal browser-watchdo 8.000000 25 150 browser-session 99; browser_exec 8.200000 150
   signal browser-watchdo 29.000000 23 150 dillo 99; browser_exit 30.000000
-  signal browser-watchdo 33.000000 25 160 sh 120; browser_exec 33.100000 160
+  signal browser-watchdo 33.000000 25 160 browser-session 120; browser_exec 33.100000 160
   signal browser-watchdo 50.000000 23 160 dillo 120; browser_exit 51.000000 160; } | results kiosk
 sed -i 's/^arm=.*/arm=kiosk/' "$work/kiosk/events"
 echo 'browser-session: the browser ended 4 s after its start: starting it again in 2 s' \
     >"$work/kiosk/session.err"
 check kiosk "acted_s=22.0 stopped_by=watchdog held_ms=1200 browsers=2 ran_unreleased=0 own_watchdog_stops=2 pauses_said_s=2 restart_gaps_s=3.1"
 # A browser that ran before any release, stopped by another's watchdog.
-{ signal browser-watchdo 8.000000 25 150 sh 99; browser_exec 8.200000 150
+{ signal browser-watchdo 8.000000 25 150 browser-session 99; browser_exec 8.200000 150
   signal browser-watchdo 29.000000 23 150 dillo 99; browser_exit 30.000000
-  browser_exec 33.100000 160; signal browser-watchdo 33.500000 25 160 sh 120
+  browser_exec 33.100000 160; signal browser-watchdo 33.500000 25 160 browser-session 120
   signal browser-watchdo 50.000000 23 160 dillo 99; } | results loose
 sed -i 's/^arm=.*/arm=session/' "$work/loose/events"
 check loose "browsers=2 ran_unreleased=1 own_watchdog_stops=1 pauses_said_s=- restart_gaps_s=3.1"
-# The built session holds its browser in a fork of its own, named as the
-# session is until it becomes dillo; another process's SIGCONT is no
-# release.
+# A SIGCONT to a process of another name is no release: a shell's, as a
+# session written in shell held its browser, is not the session's fork.
 { signal browser-watchdo 8.000000 25 150 browser-session 99; browser_exec 8.200000 150
   signal browser-watchdo 29.000000 23 150 dillo 99; browser_exit 30.000000
-  signal browser-watchdo 33.000000 25 160 xterm 120; browser_exec 33.100000 160
+  signal browser-watchdo 33.000000 25 160 sh 120; browser_exec 33.100000 160
   signal browser-watchdo 50.000000 23 160 dillo 120; browser_exit 51.000000 160; } | results built
 sed -i 's/^arm=.*/arm=session/' "$work/built/events"
 check built "held_ms=1200 browsers=2 ran_unreleased=1 own_watchdog_stops=1"
@@ -319,10 +325,27 @@ DEVICES=32+32+z32 unknown device '32+32+z32'
 ARMS=headroom= unknown arm 'headroom='
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 BROWSER=/usr/bin/dillo unknown browser '/usr/bin/dillo'
-SESSION_BEFORE=no-such-revision unknown revision 'no-such-revision'
-SESSION_BEFORE=--all unknown revision '--all'
-SESSION_BEFORE=HEAD has no contrib/browser-session
 SETTINGS
+
+# A trial refuses to start beside another in the same tree, with status 75
+# and the other's lock named. Were the lock not taken, it would go on only
+# to the packages it cannot install here.
+mkdir -p "$work/nopkg" "$1/../build-mipsel"
+for tool in dpkg-query apt-get; do printf '#!/bin/sh\nexit 1\n' >"$work/nopkg/$tool"; done
+chmod +x "$work/nopkg/"*
+exec {held}>>"$1/../build-mipsel/device-trial.lock"
+if flock -n "$held"; then
+    status=0
+    out=$(PATH="$work/nopkg:$PATH" DEVICES=64+64 ARMS=kernel PAGES=fit IDLE=0 bash "$1/device" 2>&1 >/dev/null) ||
+        status=$?
+    if [ "$status" -ne 75 ] || [[ $out != *"another device trial runs"*"device-trial.lock"* ]]; then
+        echo "FAIL beside another trial: status $status, said: $out"
+        failures=$((failures + 1))
+    fi
+else
+    echo "device trial: the lock not checked (a trial runs in this tree)"
+fi
+exec {held}>&-
 
 # A guest that prints nothing, or fails while it boots (a kernel panic, an
 # initramfs it could not unpack: that early the kernel hangs), is booted
@@ -380,13 +403,18 @@ ram_swap=$(($(free -k | awk '$1 == "Mem:" { print $2 }') + ${first_swap:-0} / 10
 # Every swap area, as swapon(8) lists them: name, KiB and priority.
 areas=$(PATH=$PATH:/sbin:/usr/sbin swapon --show=NAME,SIZE,PRIO --bytes --noheadings --raw |
     awk '{ printf "%s %d %s\n", $1, $2 / 1024, $3 }')
+# Its program size as ps(1) gives it, counted twice in one sum; a process
+# that has gone has no size, and holds "-", never 0.
+size=$(($(ps -o vsz= -p "$named") * 2))
+gone=$((1 << 22 | 1))
 for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || { echo "device trial: /proc facts not checked under $sh"; continue; }
     # shellcheck disable=SC2016 # the inner shell expands its own arguments
     fact() { $sh -c '. "$1"; shift; "$@"' _ "$proc_lib" "$@" 2>&1; }
     for got in "process_state $named = T" "pids_named '$name' $$ = $named" \
         "pids_named '$name' 1 = " "comm_name browser-watchdog = browser-watchdo" \
-        "ram_and_swap_kib = $ram_swap"; do
+        "ram_and_swap_kib = $ram_swap" "size_kib $named $named = $size" "size_kib $named $gone = " \
+        "resident_kib $gone = -" "wakeups $gone = "; do
         eval "set -- ${got% = *}"
         [ "$(fact "$@")" = "${got##* = }" ] && continue
         echo "FAIL $sh: $* gives '$(fact "$@")', not '${got##* = }'"
@@ -401,6 +429,81 @@ for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || continue
     [ "$(fact process_state "$named")" = gone ] || { echo "FAIL $sh: process $named is not gone"; failures=$((failures + 1)); }
 done
+
+# The capture's PNG from pixels of each kind band-capture writes, every
+# colour widened by repeating its bits: "BPP ORDER MASKS | PIXELS | RGB",
+# four pixels a row.
+while IFS='|' read -r format pixels expected; do
+    read -r bpp order red green blue <<<"$format"
+    { printf 'band-capture 4 1 %s %s %s %s %s\n' "$bpp" "$order" "$red" "$green" "$blue"
+      printf '%b' "$(tr -d ' ' <<<"$pixels" | sed 's/../\\x&/g')"; } >"$work/known.capture"
+    rm -f "$work/known.png"
+    "$tools/capture-png" "$work/known.capture" "$work/known.png" 2>/dev/null || true
+    # The PNG's pixels, after the 24 bytes of the pixdata's header.
+    rm -f "$work/known.pixdata"
+    gdk-pixbuf-pixdata "$work/known.png" "$work/known.pixdata" 2>/dev/null || true
+    got=$(tail -c +25 "$work/known.pixdata" 2>/dev/null | od -An -tx1 | tr -d ' \n' || true)
+    [ "$got" = "$(tr -d ' ' <<<"$expected")" ] && continue
+    echo "FAIL capture-png of $format: $pixels gives '$got', not $expected"
+    failures=$((failures + 1))
+done <<'PIXELS'
+16 lsb f800 7e0 1f | 00f8 1f00 e007 ffff | ff0000 0000ff 00ff00 ffffff
+16 lsb f800 7e0 1f | 4108 1084 0000 2000 | 080808 848284 000000 000400
+16 msb f800 7e0 1f | f800 0841 8410 001f | ff0000 080808 848284 0000ff
+24 msb ff0000 ff00 ff | 112233 445566 000000 ffffff | 112233 445566 000000 ffffff
+32 lsb ff0000 ff00 ff | 33221100 66554400 00000000 ffffffff | 112233 445566 000000 ffffff
+32 msb ff0000 ff00 ff | 00112233 00445566 00000000 00ffffff | 112233 445566 000000 ffffff
+PIXELS
+# A capture shorter or longer than its header says is refused.
+for bytes in 7 9; do
+    { printf 'band-capture 4 1 16 lsb f800 7e0 1f\n'; head -c "$bytes" /dev/zero; } >"$work/known.capture"
+    if "$tools/capture-png" "$work/known.capture" "$work/known.png" 2>/dev/null; then
+        echo "FAIL capture-png made a PNG of 4 pixels of 16 bits from $bytes bytes"
+        failures=$((failures + 1))
+    fi
+done
+
+# The screen as the device has it (800x600, 16 bits) and as a PC has it (24
+# bits, 32 a pixel), read in bands of the default height, of 7 rows (the
+# last band shorter) and of the whole screen: made a PNG, each gives the
+# toolkit's screenshot pixel for pixel, and the capture says its peak.
+capture_screen() {  # capture_screen SCREEN
+    local xvfb grower shot=$work/shot.pixdata rows display=
+    Xvfb -displayfd 1 -nolisten tcp -screen 0 "$1" >"$work/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do display=$(cat "$work/display") && [ -n "$display" ] && break; sleep 0.1; done
+    export DISPLAY=:$display
+    STANDIN_GROWER_MIB_PER_S=1 "$2/standin-grower" 2>/dev/null &
+    grower=$!
+    # A window and its text, held still: the grower stopped, and the screen
+    # read until two screenshots in a row agree.
+    timeout 30 xdotool search --sync --onlyvisible --name standin-grower >/dev/null
+    kill -STOP "$grower"
+    for _ in $(seq 20); do
+        "$2/screenshot" "$work/shot.png" && gdk-pixbuf-pixdata "$work/shot.png" "$work/next.pixdata" &&
+            cmp -s "$work/next.pixdata" "$shot" && break
+        mv "$work/next.pixdata" "$shot"
+    done
+    for rows in '' 7 100000; do
+        peak=$("$2/band-capture" "$work/screen.capture" $rows) &&
+            "$2/capture-png" "$work/screen.capture" "$work/screen.png" &&
+            gdk-pixbuf-pixdata "$work/screen.png" "$work/screen.pixdata" &&
+            cmp -s "$work/screen.pixdata" "$shot" && [[ $peak =~ ^capture_hwm_kib=[1-9][0-9]*\ capture_rss_kib=[1-9][0-9]*$ ]] &&
+            continue
+        echo "FAIL band-capture of $1 in bands of ${rows:-default} rows: not the screenshot's pixels, or peak '$peak'"
+        failures=$((failures + 1))
+        rm -f "$work/screen.pixdata"
+    done
+    kill -9 "$grower"
+    kill "$xvfb"
+    wait "$grower" "$xvfb" 2>/dev/null || true
+}
+if [ -n "$tools" ] && command -v Xvfb >/dev/null; then
+    capture_screen 800x600x16 "$tools"
+    capture_screen 1024x768x24 "$tools"
+else
+    echo "device trial: the capture of the screen not checked (no TOOLS_DIR or no Xvfb)"
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "device trial: all cases passed"
