@@ -42,12 +42,13 @@ std::uint64_t ram_left(const std::uint64_t (&kib)[key_count])
 
 } // namespace
 
-Reading read_device_left(int proc, std::uint64_t zram_kib)
+Reading read_device_left(int proc, std::uint64_t zram_kib, std::uint64_t zram_free_kib)
 {
     std::uint64_t kib[key_count];
     if (const char *error = read_fields(proc, kib))
         return failure(error);
-    const std::uint64_t zram_free = std::min(kib[swap_free], zram_kib);
+    const std::uint64_t zram_free =
+        std::min(kib[swap_free], zram_free_kib == zram_free_unknown ? zram_kib : zram_free_kib);
     return figure(ram_left(kib) + kib[swap_free] - zram_free + zram_worth(zram_free));
 }
 

@@ -231,10 +231,21 @@ constexpr std::uint64_t zram_worth(std::uint64_t zram_kib)
 // What the device has left, in KiB, from meminfo under proc: MemFree,
 // Active(file), Inactive(file) and KReclaimable (SReclaimable before Linux
 // 4.20), which do not move with the kernel's watermarks, plus what is free
-// of every swap area (SwapFree). Free swap that may be zram, at most
-// zram_kib of it, counts only for the RAM filling it gives back
-// (zram_worth): less what the compressed pages take.
-Reading read_device_left(int proc, std::uint64_t zram_kib);
+// of every swap area (SwapFree). Free swap that is zram counts only for the
+// RAM filling it gives back (zram_worth): less what the compressed pages
+// take. What is free of zram is zram_free_kib where it was read
+// (read_zram_free); else free swap is taken as zram first, at most zram_kib
+// of it, as zram is used before a disk: never more than the device has,
+// but less by up to a third of zram once zram is full and a disk takes the
+// rest.
+constexpr std::uint64_t zram_free_unknown = UINT64_MAX;
+Reading read_device_left(int proc, std::uint64_t zram_kib,
+                         std::uint64_t zram_free_kib = zram_free_unknown);
+
+// What is free of the zram swap areas listed in swaps under proc, KiB: each
+// one's size less what it uses. 0 without zram or without the file; an
+// area that cannot be taken apart is an error.
+Reading read_zram_free(int proc);
 
 // What is in use that the kernel cannot give back, in KiB, from meminfo
 // under proc: MemTotal less the RAM read_device_left counts as left.

@@ -64,3 +64,42 @@ Reading read_swap_areas(int proc, std::uint64_t &zram_kib)
     }
     return figure(all);
 }
+
+namespace {
+
+struct ZramFree {
+    std::uint64_t kib;
+    int areas;
+    bool bad;
+};
+
+// A line of swaps, "NAME TYPE SIZE USED PRIORITY": a zram area's size less
+// what it uses. The header's first word is no device.
+void take_area(char *line, void *context)
+{
+    auto &free = *static_cast<ZramFree *>(context);
+    if (free.areas++ == 0 || !is_zram(line))
+        return;
+    const char *end = line + std::strlen(line);
+    const char *size = skip_spaces(word_end(skip_spaces(word_end(line, end)), end));
+    const char *used = skip_spaces(word_end(size, end));
+    std::uint64_t size_kib = 0;
+    std::uint64_t used_kib = 0;
+    if (!parse_decimal(size, word_end(size, end), UINT64_MAX / 2, size_kib) ||
+        !parse_decimal(used, word_end(used, end), size_kib, used_kib)) {
+        free.bad = true;
+        return;
+    }
+    free.kib += size_kib - used_kib;
+}
+
+} // namespace
+
+Reading read_zram_free(int proc)
+{
+    ZramFree free{0, 0, false};
+    const long read = read_lines(proc, swaps_file.name, file_buf, sizeof file_buf, take_area, &free);
+    if (read == cannot_open || read == cannot_read)
+        return figure(0);
+    return free.bad ? failure(swap_parse_error) : figure(free.kib);
+}

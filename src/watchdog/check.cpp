@@ -33,6 +33,7 @@ gboolean check_memory(gpointer)
     std::uint64_t m = 0;
     fatal_if(measure_count(*count, memory, x, m));
     if (memory < total_memory) {
+        set_tripwire(memory, total_memory);
         // Read below the limit, the held browser may run.
         if (browser_held) {
             browser_held = false;

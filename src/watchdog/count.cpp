@@ -27,6 +27,13 @@ const char *add_shares(Reading (*read)(int dir), std::uint64_t unit_kib, std::ui
     return nullptr;
 }
 
+// The last headroom count, and whether zram's own use is read: from when
+// the count comes within near_kib of the limit until it is far enough
+// again that taking free swap as zram first, which counts up to a third of
+// zram more, cannot bring it near at once.
+std::uint64_t last_headroom;
+bool zram_read;
+
 const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint64_t &m)
 {
     // Watched all the same: a process that is gone ends the watchdog.
@@ -35,10 +42,24 @@ const char *measure_headroom(std::uint64_t &memory, std::uint64_t &x, std::uint6
         return error;
     if (const char *error = check_process(moz_dir))
         return error;
-    const Reading left = read_device_left(proc_dir, zram_size);
+    // Far from the limit free swap is taken as zram first, which may count
+    // less than is left; near it, what zram itself has free.
+    if (!zram_read && last_headroom + near_kib >= total_memory)
+        zram_read = true;
+    else if (zram_read && last_headroom + 2 * near_kib + zram_size / zram_ratio < total_memory)
+        zram_read = false;
+    std::uint64_t zram_free = zram_free_unknown;
+    if (zram_size > 0 && zram_read) {
+        const Reading free = read_zram_free(proc_dir);
+        if (free.error != nullptr)
+            return free.error;
+        zram_free = free.value;
+    }
+    const Reading left = read_device_left(proc_dir, zram_size, zram_free);
     if (left.error != nullptr)
         return left.error;
     memory = left.value < ram_and_swap ? ram_and_swap - left.value : 0;
+    last_headroom = memory;
     return nullptr;
 }
 

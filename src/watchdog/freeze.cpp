@@ -14,6 +14,8 @@ void freeze_browser()
     guard_freeze();
     frozen = true;
     signal_process(moz_pid, moz_dir, SIGSTOP);
+    // The browser's tree: its other processes grow on otherwise.
+    box_freeze(box);
 }
 
 void end_browser()
@@ -25,6 +27,7 @@ void end_browser()
     // stopped process.
     signal_process(moz_pid, moz_dir, SIGCONT);
     signal_process(moz_pid, moz_dir, SIGKILL);
+    box_kill(box);
 #ifdef SYS_process_mrelease
     // A device short of memory needs it back now, not when the browser's
     // exit gets scheduled. Missing before Linux 5.15: nothing lost.

@@ -64,6 +64,7 @@ void start(int &argc, char **&argv)
     x_dir = open_process_dir(x_pid);
     moz_dir = open_process_dir(moz_pid);
     moz_pidfd = open_pidfd(moz_pid, moz_dir);
+    choose_box(std::getenv("BROWSER_WATCHDOG_BOX"));
 
     gtk_set_locale();
     gtk_init(&argc, &argv);

@@ -8,6 +8,7 @@
 
 #include <gtk/gtk.h>
 
+#include "box/box.h"
 #include "procinfo/procinfo.h"
 
 // Log prefix that begins every line the program writes.
@@ -86,6 +87,13 @@ const char *measure_held(std::uint64_t &x, std::uint64_t &m);
 // Sets count from the value of BROWSER_WATCHDOG_COUNT (nullptr when
 // unset); an unknown value is fatal with invalid_usage_error.
 void choose_count(const char *value);
+
+// Within this of the limit, KiB, the headroom count reads what zram has
+// free from /proc/swaps, so that zram is valued at its cost where it is
+// and a disk at its own; further from it, free swap is taken as zram first
+// (read_device_left), which can count a third of zram less than is left,
+// never more.
+constexpr std::uint64_t near_kib = 16384;
 
 // The pages a process's size is counted in, KiB: the kernel's page size.
 extern std::uint64_t page_kib;
@@ -186,18 +194,44 @@ int open_pidfd(int pid, int dir);
 // would reach a process group).
 bool signal_process(int pid, int dir, int sig);
 
+// --- The browser's box (box.cpp) -------------------------------------------
+
+// The box of the browser's whole tree, chosen once from
+// BROWSER_WATCHDOG_BOX (box_open): unset or empty, none, the browser alone
+// is watched and signalled; else the box the session made, which must hold
+// the browser (invalid usage otherwise). It is frozen right after the
+// browser's SIGSTOP and killed right after its SIGKILL.
+extern Box box;
+void choose_box(const char *value);
+
+// The tripwire, where the box has a memory controller: a boundary in the
+// box's memory at the point where the count would reach its limit (what the
+// box holds now plus the count's distance to the limit), kept current at
+// every check below the limit and written again only when that point has
+// moved by tripwire_slack_kib or more, never below what the box holds.
+// Crossing it wakes the next check at once: v2, memory.high (which also
+// slows the box past it) watched through memory.events, and memory.swap.max
+// at the same distance, so that the box cannot swap itself past the point
+// unseen; v1, a usage threshold of memory and swap on an eventfd. Its
+// files stay open between checks, so that a check costs one or two reads.
+extern BoxMemory box_memory;
+constexpr std::uint64_t tripwire_slack_kib = 256;
+void set_tripwire(std::uint64_t memory, std::uint64_t limit);
+
 // --- The freeze (freeze.cpp, guard.cpp) ------------------------------------
 
 // True from the moment the browser is stopped until it has been sent
 // SIGKILL: while it holds, the watchdog must not end without ending it.
 extern bool frozen;
 
-// Guards every way out of the program, then stops the browser (SIGSTOP).
+// Guards every way out of the program, then stops the browser (SIGSTOP)
+// and freezes its box.
 void freeze_browser();
 
-// Ends the freeze: continues and kills the browser, then asks the kernel to
-// reclaim its memory at once. Does nothing unless frozen, so the browser is
-// signalled at most once whatever ends the freeze.
+// Ends the freeze: continues and kills the browser, kills its box, then
+// asks the kernel to reclaim its memory at once. Does nothing unless
+// frozen, so the browser is signalled at most once whatever ends the
+// freeze.
 void end_browser();
 
 // Makes sure no way out of the program leaves the browser stopped: from
