@@ -9,17 +9,20 @@
 
 namespace {
 
-// How the watchdog's checks are woken, for the reserve's line.
+// How the watchdog's checks are woken, and what each browser's box is made
+// of, for the reserve's line.
 const char *wakes_words()
 {
-    static char words[128];
-    if (!settings.adaptive)
-        return "";
-    if (settings.trigger_error == 0)
-        return "; checks on memory pressure too";
-    std::snprintf(words, sizeof words,
-                  "; checks on its period alone (no memory pressure trigger: %s)",
-                  std::strerror(settings.trigger_error));
+    static char words[512];
+    char wakes[128] = "";
+    if (settings.adaptive && settings.trigger_error == 0)
+        std::snprintf(wakes, sizeof wakes, "; checks on memory pressure too");
+    else if (settings.adaptive)
+        std::snprintf(wakes, sizeof wakes,
+                      "; checks on its period alone (no memory pressure trigger: %s)",
+                      std::strerror(settings.trigger_error));
+    std::snprintf(words, sizeof words, "%s; each browser in %s", wakes,
+                  place_words(settings.box));
     return words;
 }
 
@@ -57,11 +60,11 @@ const char *rule_words(const Reserve &r, const Figures &f)
     if (settings.count->kind == CountKind::headroom)
         std::snprintf(words, sizeof words,
                       "RAM+swap %" PRId64 " KiB: %s %" PRIu64 ", the kernel's own %" PRIu64
-                      ", margin %" PRIu64 " KiB", r.total,
+                      ", margin %" PRIu64 " KiB%s", r.total,
                       f.swap == 0   ? "a sixth of RAM"
                       : f.zram > 0 ? "a quarter, zram at what it gives back,"
                                    : "a quarter",
-                      r.floor, f.keep, r.margin);
+                      r.floor, f.keep, r.margin, f.tripwire ? " behind a tripwire" : "");
     else
         std::snprintf(words, sizeof words,
                       "RAM+swap %" PRId64 " KiB: %s %" PRIu64 ", in use at rest %" PRIu64

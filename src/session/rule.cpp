@@ -7,8 +7,11 @@ namespace {
 
 // With the headroom count the margin covers only the browser's growth past
 // the limit before the check that sees it: about 1 MiB by the period, more
-// in a burst faster than any growth seen before.
+// in a burst faster than any growth seen before. Where its box holds a
+// tripwire at the limit, what the tripwire lets through: the kernel wakes
+// the watchdog as the box crosses it, and slows the box past it.
 constexpr std::int64_t margin_headroom_kib = 5120;
+constexpr std::int64_t margin_tripwire_kib = 1024;
 // With a count of the processes: what happens after the limit is crossed,
 // and what the count does not see. With swap that is most of it, since a
 // page swapped in again keeps its slot until freed, so the device holds
@@ -64,7 +67,7 @@ std::int64_t rule_kib(const Figures &f, const Count &c, Reserve &r)
         // gives back.
         const std::uint64_t worth = f.ram + f.swap - f.zram + zram_worth(f.zram);
         r.floor = f.swap > 0 ? worth / 4 : f.ram / 6;
-        r.margin = margin_headroom_kib;
+        r.margin = f.tripwire ? margin_tripwire_kib : margin_headroom_kib;
         return static_cast<std::int64_t>(r.floor + f.keep + r.margin);
     }
     r.floor = f.swap > 0 ? (f.ram + f.swap) / 4 : f.ram / 6;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
+#include "box/box.h"
 #include "procinfo/procinfo.h"
 
 // --- What the session says (say.cpp) ---------------------------------------
@@ -100,6 +101,7 @@ struct Settings {
     bool once;                    // SESSION_ONCE: one browser
     bool to_syslog;               // SESSION_LOG=syslog
     XServer x;                    // the X server
+    BoxPlace box;                 // where each browser's box is made
 };
 extern const Settings &settings;
 
@@ -126,6 +128,7 @@ struct Figures {
     std::uint64_t keep;     // headroom, resident: what the kernel keeps of that
     std::uint64_t x_count;  // resident, size: the X server as the count counts it
     std::uint64_t in_use;   // resident, size: in use with the device at rest
+    bool tripwire;          // each browser's box has a memory controller, for a tripwire
 };
 
 // RAM, the swap and the room the reserve is taken from: for the headroom

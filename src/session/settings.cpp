@@ -171,6 +171,7 @@ void read_settings()
     the_settings.proc_name = proc != nullptr && *proc != '\0' ? proc : "/proc";
     the_settings.proc = open(the_settings.proc_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     the_settings.x = find_x_server();
+    box_find_place(the_settings.proc, the_settings.box);
     choose_watchdog_settings();
     take_given_reserve();
 }

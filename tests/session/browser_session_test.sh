@@ -18,13 +18,15 @@
 #   reserve-processes  the same on the counts of the processes
 #   held               the browser held until its watchdog releases it
 #   restarts           the pauses and the total read again between starts
-# or none: every part, one after another.
+#   tree               a browser that is a tree: frozen and ended as one
+# or none: every part, one after another. TREE_BROWSER names the tree's
+# stand-in (tests/support/tree_browser.cpp).
 set -euo pipefail
 session=$1
 watchdog_dir=$2
 part=${3:-all}
 case $part in
-    all | pids | reserve-headroom | reserve-processes | held | restarts) ;;
+    all | pids | reserve-headroom | reserve-processes | held | restarts | tree) ;;
     *) echo "browser_session_test.sh: no part $part" >&2; exit 2 ;;
 esac
 # shellcheck source=tests/session/session_lib.sh
@@ -282,7 +284,7 @@ pids_part() {
     run_session
     await_release
     session_cmd=("$session")
-    grep -q "^browser-session: reserve [0-9]* MiB (RAM+swap 180564 KiB: .*; checks on its period alone (no memory pressure trigger: No such file or directory)$" \
+    grep -q "^browser-session: reserve [0-9]* MiB (RAM+swap 180564 KiB: .*; checks on its period alone (no memory pressure trigger: No such file or directory); each browser in " \
         "$work/session.err" || fail "two swap areas: not both counted, or a trigger said where none is"
     # The watchdog prepares its dialog in advance.
     tr '\0' '\n' <"/proc/$(pgrep -P "$session_pid" -x "$(comm_name browser-watchdog)")/environ" |
@@ -343,20 +345,53 @@ pids_part() {
     case $(process_state "$browser_pid") in Z | gone) ;; *) fail "the browser outlived the X server" ;; esac
 }
 
-held_part() {
-    # The browser is held until the watchdog has read it: a browser that
-    # leaves a mark at its first instruction leaves none while its watchdog
-    # is kept from starting, and one at once after its release.
-    mkfifo "$work/go"
-    fake_watchdog slow-start "read -r _ <$work/go; exec \"\$real\" \"\$@\""
-    rm -f "$work/ran"
-    run_session RESERVE_MIB="$own_reserve" BROWSER="$(command -v touch) $work/ran" PATH="$work/slow-start:$PATH"
+# Waits for the session's held browser, a fork of the session, stopped:
+# its pid is held.
+await_held() {
     for _ in $(seq "$patience"); do
         held=$(pgrep -P "$session_pid" -x browser-session) &&
             [ "$(process_state "$held")" = T ] && break
         sleep 0.1
     done
     [ "$(process_state "${held:-0}")" = T ] || fail "no browser held"
+}
+
+held_part() {
+    # The browser is held until the watchdog has read it: a browser that
+    # leaves a mark at its first instruction leaves none while its watchdog
+    # is kept from starting, and one at once after its release.
+    mkfifo "$work/go"
+    fake_watchdog slow-start "read -r _ <$work/go; exec \"\$real\" \"\$@\""
+    # A continue from anything but its watchdog leaves it held: a lone
+    # SIGCONT from outside, or SIGHUP then SIGCONT; its signals are a
+    # browser's own, so SIGHUP ends it, never having run.
+    for poke in CONT HUP+CONT; do
+        rm -f "$work/ran"
+        run_session RESERVE_MIB="$own_reserve" BROWSER="$(command -v touch) $work/ran" \
+            PATH="$work/slow-start:$PATH"
+        await_held
+        for sig in ${poke//+/ }; do kill -"$sig" "$held"; done
+        for _ in $(seq "$patience"); do
+            case $(process_state "$held") in S | Z | gone) break ;; esac
+            sleep 0.1
+        done
+        [ ! -e "$work/ran" ] || fail "$poke: the browser ran before its watchdog's release"
+        echo go >"$work/go"
+        await_session_end
+        if [ "$poke" = CONT ]; then
+            if [ ! -e "$work/ran" ] || [ "$session_status" -ne 0 ]; then
+                fail "$poke: the watchdog's release did not start the browser"
+            fi
+        else
+            if [ -e "$work/ran" ] || [ "$session_status" -ne 1 ]; then
+                fail "$poke: the browser ran, or the session ended with $session_status"
+            fi
+        fi
+    done
+
+    rm -f "$work/ran"
+    run_session RESERVE_MIB="$own_reserve" BROWSER="$(command -v touch) $work/ran" PATH="$work/slow-start:$PATH"
+    await_held
     [ ! -e "$work/ran" ] || fail "the browser ran before its watchdog started"
     [ "$(cat "/proc/$held/oom_score_adj")" = 1000 ] || fail "the held browser's oom_score_adj is not 1000"
     echo go >"$work/go"
@@ -387,25 +422,32 @@ held_part() {
     pgrep -P "$session_pid" >/dev/null && fail "the unwatched browser was left running"
 
     # A watchdog that never releases its held browser (one that does not know
-    # the held start): the browser is ended once the session's bound has
-    # passed, and the session says why; it never runs.
+    # the held start, and never ends, SIGTERM or not): the browser is ended
+    # once the session's bound has passed, and the session says why, and the
+    # watchdog too; the browser never ran, and the next one starts.
     rm -f "$work/ran"
-    # shellcheck disable=SC2016 # the fake's own variables
-    fake_watchdog never-releases 'unset BROWSER_WATCHDOG_START; exec "$real" "$@"'
-    run_session RESERVE_MIB="$own_reserve" BROWSER="$(command -v touch) $work/ran" \
+    fake_watchdog never-releases 'trap "" TERM; exec sleep 600'
+    run_session SESSION_ONCE= RESERVE_MIB="$own_reserve" BROWSER="$(command -v touch) $work/ran" \
         PATH="$work/never-releases:$PATH"
-    await_session_end
-    grep -q "^browser-session: browser [0-9]* is still held 30 s after its watchdog started, which has not released it: ending the browser$" \
+    await_held
+    first=$held
+    stuck=$(pgrep -P "$session_pid" -x sleep) || fail "no stand-in watchdog"
+    await "$work/session.err" "starting it again in" "$patience" || fail "no browser after the bound"
+    grep -q "^browser-session: browser $first is still held 30 s after its watchdog started, which has not released it: ending the browser$" \
         "$work/session.err" || fail "a browser held for ever was not ended, or not said"
+    case $(process_state "$stuck") in Z | gone) ;; *) fail "the watchdog that never ended was left running" ;; esac
+    for _ in $(seq "$patience"); do await_held; [ "$held" != "$first" ] && break; sleep 0.1; done
+    [ "$held" != "$first" ] || fail "the next browser did not start"
     [ ! -e "$work/ran" ] || fail "a browser never released ran"
-    [ "$session_status" -eq 1 ] || fail "a browser held for ever ended the session with status $session_status"
+    kill "$session_pid"
+    await_session_end
 }
 
 restarts_part() {
     # A browser that ends at once is started again after a pause that doubles,
     # however long its watchdog takes to end: the time it ran is its own.
     # shellcheck disable=SC2016 # the fake's own variables
-    fake_watchdog slow-end '"$real" "$@"; status=$?; sleep 3; exit $status'
+    fake_watchdog slow-end 'kill -CONT "$2"; while kill -0 "$2" 2>/dev/null; do sleep 0.1; done; sleep 3; exit 0'
     run_session SESSION_ONCE= RESERVE_MIB="$own_reserve" BROWSER=false PATH="$work/slow-end:$PATH"
     await "$work/session.err" "starting it again in 4 s" "$patience" ||
         fail "no growing pause for a browser that ends at once"
@@ -462,7 +504,75 @@ restarts_part() {
     await_session_end
 }
 
+# Whether the box the watchdog was told (its BROWSER_WATCHDOG_BOX) holds
+# the tree frozen: each cgroup frozen, or the group's process $1 stopped.
+box_frozen() {
+    local box dir
+    box=$(tr '\0' '\n' <"/proc/$watchdog/environ" | sed -n 's/^BROWSER_WATCHDOG_BOX=//p')
+    [ -n "$box" ] || return 1
+    if [ "$box" = group ]; then
+        [ "$(process_state "$1")" = T ]
+        return
+    fi
+    for dir in ${box//:/ }; do
+        if [ -e "$dir/cgroup.events" ]; then
+            grep -qx 'frozen 1' "$dir/cgroup.events" || return 1
+        elif [ -e "$dir/freezer.state" ]; then
+            [ "$(cat "$dir/freezer.state")" = FROZEN ] || return 1
+        fi
+    done
+}
+
+# A browser that is a tree (a child of its own, and a handler of SIGTERM in
+# each), on the resident count with a limit 100 MiB above what the X server
+# holds: it grows 200 MiB at once when told. At the limit the watchdog
+# stops the browser and freezes its box, the child with it; the box ends as
+# one, whatever ends it, and no handler runs: the session's SIGTERM, or a
+# watchdog killed while the browser is frozen, which must not resume it.
+tree_part() {
+    local reserve end child
+    reserve=$((($(ram_and_swap_kib) - $(resident_kib "$x_pid") - 102400) / 1024))
+    for end in session-term watchdog-killed; do
+        rm -rf "$work/tree"
+        mkdir "$work/tree"
+        run_session BROWSER_WATCHDOG_COUNT=resident RESERVE_MIB="$reserve" \
+            BROWSER="$TREE_BROWSER $work/tree 200"
+        await_release
+        for _ in $(seq "$patience"); do [ -s "$work/tree/child" ] && break; sleep 0.1; done
+        child=$(cat "$work/tree/child") || fail "$end: the tree has no child"
+        watchdog=$(pgrep -P "$session_pid" -x "$(comm_name browser-watchdog)") || fail "$end: no watchdog"
+        kill -USR1 "$browser_pid"
+        await "$work/session.log" "showing confirmation dialog" "$patience" ||
+            fail "$end: no act at the limit"
+        # Frozen, the browser may take its SIGSTOP only once thawed: its box
+        # says it is held, or with a process group, its state.
+        for p in "$browser_pid" "$child"; do
+            for _ in $(seq "$patience"); do box_frozen "$p" && break; sleep 0.1; done
+            box_frozen "$p" || fail "$end: process $p of the tree was not frozen with the browser"
+        done
+        case $end in
+            session-term)
+                kill -TERM "$session_pid"
+                await_session_end
+                [ "$session_status" -eq 143 ] || fail "$end: the session ended with $session_status"
+                ! grep -q "the watchdog ended" "$work/session.err" ||
+                    fail "$end: the watchdog's end, while the session ends, was taken for an event" ;;
+            watchdog-killed)
+                kill -KILL "$watchdog"
+                await_session_end
+                grep -q "^browser-session: the watchdog ended with status 137 and left browser $browser_pid stopped: ending the browser$" \
+                    "$work/session.err" || fail "$end: not said" ;;
+        esac
+        for p in "$browser_pid" "$child"; do
+            case $(process_state "$p") in Z | gone) ;; *) fail "$end: process $p of the box was left behind" ;; esac
+        done
+        ! compgen -G "$work/tree/term-*" >/dev/null ||
+            fail "$end: a frozen browser ran its handler: it was resumed"
+    done
+}
+
 case $part in
+    tree) tree_part ;;
     reserve-headroom) reserve_part headroom ;;
     reserve-processes) reserve_part processes ;;
     held) held_part ;;
@@ -473,6 +583,7 @@ case $part in
         reserve_part processes
         held_part
         restarts_part
+        tree_part
         # Last: it ends with X servers of its own.
         pids_part
         ;;

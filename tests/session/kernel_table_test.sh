@@ -142,9 +142,9 @@ session_once() {
         ! grep -q 'fatal error' "$work/session.log" ||
             problem "${*:-defaults}: the watchdog failed: $(grep 'fatal error' "$work/session.log")"
         # How the checks are woken: never by a trigger a kernel cannot give.
-        local wakes='; checks on memory pressure too$\|; checks on its period alone (no memory pressure trigger: [A-Za-z ]*)$'
-        has psi || wakes='; checks on its period alone (no memory pressure trigger: No such file or directory)$'
-        grep -q "^browser-session: reserve .*: limit [0-9]* KiB\($wakes\)" "$work/session.err" ||
+        local wakes='; checks on memory pressure too\|; checks on its period alone (no memory pressure trigger: [A-Za-z ]*)'
+        has psi || wakes='; checks on its period alone (no memory pressure trigger: No such file or directory)'
+        grep -q "^browser-session: reserve .*: limit [0-9]* KiB\($wakes\); each browser in " "$work/session.err" ||
             problem "${*:-defaults}: the reserve line says otherwise how checks are woken: $(cat "$work/session.err")"
         return
     fi
