@@ -122,6 +122,7 @@ struct BoxPlace {
     bool kill;             // v2 cgroup.kill
     bool v2_memory;        // v2 memory controller
     bool v1_swap;          // v1 memory counts swap (memsw)
+    bool v1_thresholds;    // v1 memory takes usage thresholds (Linux 2.6.34)
     char reason[400];      // why there is no cgroup, or less than all
 };
 
@@ -136,6 +137,10 @@ void box_find_place(int proc, BoxPlace &place);
 
 // Whether boxes are cgroups.
 bool place_has_cgroup(const BoxPlace &place);
+
+// Whether a box made there holds a tripwire: a v2 memory controller, or v1
+// memory with usage thresholds.
+bool place_has_tripwire(const BoxPlace &place);
 
 // What a box is made of, for a line: "a cgroup v2 box (freeze, kill,
 // memory)", "a box of v1 memory and freezer", "a process group (no cgroup:

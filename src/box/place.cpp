@@ -173,12 +173,13 @@ bool leave_for_leaf(const char *dir)
 }
 
 // Makes and removes a probe box under dir: what a box there offers. False,
-// with errno, when none can be made.
+// with errno, when none can be made. One left by a process of the same pid
+// that ended is as good.
 bool probe(const char *dir, BoxPlace &place, bool v2)
 {
     char box[300];
     std::snprintf(box, sizeof box, "%s/browser-probe-%d", dir, getpid());
-    if (mkdir(box, 0755) != 0)
+    if (mkdir(box, 0755) != 0 && errno != EEXIST)
         return false;
     if (v2) {
         place.freeze = has(box, "cgroup.freeze");
@@ -186,6 +187,7 @@ bool probe(const char *dir, BoxPlace &place, bool v2)
         place.v2_memory = has(box, "memory.current");
     } else if (has(box, "memory.usage_in_bytes")) {
         place.v1_swap = has(box, "memory.memsw.usage_in_bytes");
+        place.v1_thresholds = has(box, "cgroup.event_control");
     }
     rmdir(box);
     return true;
@@ -195,7 +197,10 @@ void find_v2(const Mounts &m, BoxPlace &place)
 {
     char dir[256];
     if (!join(dir, sizeof dir, m.v2, m.v2_path)) {
-        std::snprintf(place.reason, sizeof place.reason, "no cgroup v2 hierarchy");
+        std::snprintf(place.reason, sizeof place.reason, "%s",
+                      m.memory[0] == '\0' && m.freezer[0] == '\0'
+                          ? "no cgroup is mounted"
+                          : "no cgroup v2 hierarchy, nor a v1 memory or freezer cgroup of its own");
         return;
     }
     const bool root = std::strcmp(m.v2_path, "/") == 0;
@@ -235,12 +240,29 @@ void box_find_place(int proc, BoxPlace &place)
     read_lines(proc, "self/cgroup", buffer, sizeof buffer, take_cgroup, &m);
     find_v2(m, place);
     char dir[256];
-    if (!place.v2_memory && join(dir, sizeof dir, m.memory, m.memory_path) &&
-        probe(dir, place, false))
-        std::snprintf(place.v1_memory, sizeof place.v1_memory, "%s", dir);
-    if (!place.freeze && join(dir, sizeof dir, m.freezer, m.freezer_path) &&
-        probe(dir, place, false))
-        std::snprintf(place.v1_freezer, sizeof place.v1_freezer, "%s", dir);
+    const bool v2_useful = place.freeze || place.kill || place.v2_memory;
+    for (const bool memory : {true, false}) {
+        if (memory ? place.v2_memory : place.freeze)
+            continue;
+        if (!join(dir, sizeof dir, memory ? m.memory : m.freezer,
+                  memory ? m.memory_path : m.freezer_path))
+            continue;
+        if (probe(dir, place, false))
+            std::snprintf(memory ? place.v1_memory : place.v1_freezer, sizeof place.v1_memory,
+                          "%s", dir);
+        else if (!place_has_cgroup(place))
+            std::snprintf(place.reason, sizeof place.reason, "cannot make a cgroup in %s: %s",
+                          dir, std::strerror(errno));
+    }
+    // A v2 cgroup that can neither freeze, kill nor count is no part of a
+    // box beside v1 controllers that can.
+    if (!v2_useful && (place.v1_memory[0] != '\0' || place.v1_freezer[0] != '\0'))
+        place.v2[0] = '\0';
+}
+
+bool place_has_tripwire(const BoxPlace &place)
+{
+    return place.v2_memory || (place.v1_memory[0] != '\0' && place.v1_thresholds);
 }
 
 bool place_has_cgroup(const BoxPlace &place)

@@ -38,7 +38,7 @@ Reading read_x_count()
 
 bool read_room(Figures &f)
 {
-    f.tripwire = settings.box.v2_memory || settings.box.v1_memory[0] != '\0';
+    f.tripwire = place_has_tripwire(settings.box);
     const Reading ram = read_ram_size(settings.proc);
     f.zram = 0;
     // No swaps file is no swap, as the watchdog takes it.

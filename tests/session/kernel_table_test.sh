@@ -101,6 +101,12 @@ as_kernel() {
             done
             shift
         done
+        # The cgroup probe a session of this pid (exec keeps it) makes.
+        for f in "$dir"/cgroup-probe/*; do
+            [ -d "$f" ] || continue
+            rm -rf "$dir/cgroup/${f##*/}/browser-probe-$$"
+            cp -r "$f" "$dir/cgroup/${f##*/}/browser-probe-$$" || exit 126
+        done
         exec "$@"' _ "$dir" "${#laid[@]}" "$psi" "${laid[@]}" "$refuse" "${refused_calls[@]}" -- "$@")
 }
 
@@ -130,6 +136,7 @@ session_once() {
         sleep 0.1
     done
     said=-
+    said_box=-
     if [ -e "$work/ran" ]; then
         outcome=runs
         kill -TERM "$pid"
@@ -146,6 +153,18 @@ session_once() {
         has psi || wakes='; checks on its period alone (no memory pressure trigger: No such file or directory)'
         grep -q "^browser-session: reserve .*: limit [0-9]* KiB\($wakes\); each browser in " "$work/session.err" ||
             problem "${*:-defaults}: the reserve line says otherwise how checks are woken: $(cat "$work/session.err")"
+        # The box: what this kernel's cgroups give, and a tripwire, with its
+        # margin, where the box has a memory controller that can hold one.
+        local box
+        box=$(kernel_box_words)
+        grep -qF "; each browser in $box" "$work/session.err" ||
+            problem "${*:-defaults}: not a box of what this kernel gives ($box): $(cat "$work/session.err")"
+        said_box=$(sed -n 's/^browser-session: reserve .*; each browser in //p' "$work/session.err")
+        local margin='margin 5120 KiB)'
+        if has mem2 || { has mem1 && has thr; }; then margin='margin 1024 KiB behind a tripwire)'; fi
+        if grep -q "the kernel's own" "$work/session.err" && ! grep -qF "$margin" "$work/session.err"; then
+            problem "${*:-defaults}: not the rule's $margin: $(cat "$work/session.err")"
+        fi
         return
     fi
     reap "$pid"
@@ -356,7 +375,7 @@ for kernel in ${KERNEL_TABLE_ONLY:-$(kernels)}; do
         setting=$session_said
         [[ $setting != *' '* ]] || setting="\"$setting\""
         echo "kernel=$kernel count=$count outcome=$session_outcome setting=$setting" \
-            "watchdog=$watchdog_outcome calls=$kernel_calls"
+            "watchdog=$watchdog_outcome calls=$kernel_calls box=\"${said_box:--}\""
     done
 done
 

@@ -32,19 +32,30 @@
 #           (its header and columns, name, type, size, used and
 #           priority, are the same since 2.6)
 #   psi     /proc/pressure/memory, for a memory pressure trigger      5.2
+# and the cgroups mounted, as the kernel's distributions mount them: v1
+# alone, then beside them an empty v2 hierarchy (systemd's hybrid layout),
+# then v2 alone with every controller (Debian 11 on):
+#   cg2     a cgroup v2 hierarchy                                     4.5
+#   frz2    cgroup.freeze in a v2 cgroup                              5.2
+#   kill2   cgroup.kill in a v2 cgroup                                5.14
+#   mem2    the memory controller in v2                               4.5
+#   mem1    the v1 memory controller                                  2.6.25
+#   memsw   its swap accounting, memory.memsw.*                       2.6.29
+#   thr     its usage thresholds, cgroup.event_control                2.6.34
+#   frz1    the v1 freezer controller                                 2.6.28
 kernel_table='
-kernel calls lru srec shmem kstack avail percpu krec vmswap rss umask managed node boost tabs psi
-2.6.27 3.2   -   y    -     -      -     -      -    -      -   -     -       -    -     -    -
-2.6.32 3.2   y   y    y     y      -     -      -    -      -   -     -       -    -     -    -
-3.2    3.2   y   y    y     y      -     -      -    y      -   -     -       -    -     -    -
-3.10   3.10  y   y    y     y      -     -      -    y      -   -     y       -    -     -    -
-4.4    4.4   y   y    y     y      y     -      -    y      -   -     y       -    -     -    -
-4.9    4.9   y   y    y     y      y     -      -    y      y   y     y       y    -     -    -
-4.14   4.14  y   y    y     y      y     -      -    y      y   y     y       y    -     -    -
-4.19   4.19  y   y    y     y      y     y      -    y      y   y     y       y    -     -    -
-5.4    5.4   y   y    y     y      y     y      y    y      y   y     y       y    y     -    y
-5.10   5.10  y   y    y     y      y     y      y    y      y   y     y       y    y     y    y
-6.1    6.1   y   y    y     y      y     y      y    y      y   y     y       y    y     y    y
+kernel calls lru srec shmem kstack avail percpu krec vmswap rss umask managed node boost tabs psi cg2 frz2 kill2 mem2 mem1 memsw thr frz1
+2.6.27 3.2   -   y    -     -      -     -      -    -      -   -     -       -    -     -    -   -   -    -     -    y    -     -   -
+2.6.32 3.2   y   y    y     y      -     -      -    -      -   -     -       -    -     -    -   -   -    -     -    y    y     -   y
+3.2    3.2   y   y    y     y      -     -      -    y      -   -     -       -    -     -    -   -   -    -     -    y    y     y   y
+3.10   3.10  y   y    y     y      -     -      -    y      -   -     y       -    -     -    -   -   -    -     -    y    y     y   y
+4.4    4.4   y   y    y     y      y     -      -    y      -   -     y       -    -     -    -   -   -    -     -    y    y     y   y
+4.9    4.9   y   y    y     y      y     -      -    y      y   y     y       y    -     -    -   -   -    -     -    y    y     y   y
+4.14   4.14  y   y    y     y      y     -      -    y      y   y     y       y    -     -    -   y   -    -     -    y    y     y   y
+4.19   4.19  y   y    y     y      y     y      -    y      y   y     y       y    -     -    -   y   -    -     -    y    y     y   y
+5.4    5.4   y   y    y     y      y     y      y    y      y   y     y       y    y     -    y   y   y    -     -    y    y     y   y
+5.10   5.10  y   y    y     y      y     y      y    y      y   y     y       y    y     y    y   y   y    -     y    -    -     -   -
+6.1    6.1   y   y    y     y      y     y      y    y      y   y     y       y    y     y    y   y   y    y     y    -    -     -   -
 '
 
 # The system calls the watchdog, the session or their C library may make
@@ -151,6 +162,89 @@ kernel_write_proc() {
     _kernel_statm "${dev_x[@]}" >"$dir/$x_pid/statm"
     _kernel_status dillo "$browser_pid" "${dev_browser[@]}" >"$dir/$browser_pid/status"
     _kernel_statm "${dev_browser[@]}" >"$dir/$browser_pid/statm"
+    _kernel_cgroups "$dir"
+}
+
+# The cgroups of the loaded kernel, laid under $1: self/mountinfo and
+# self/cgroup (the session in each hierarchy's root), the hierarchies in
+# cgroup/, and in cgroup-probe/ the files a child cgroup has there, which
+# kernel_probe_cgroups lays out as the probe a session of a pid makes.
+# Laid files: nothing is moved, frozen or bounded by them.
+_kernel_cgroups() {
+    local dir=$1 probe
+    mkdir -p "$dir/self" "$dir/cgroup" "$dir/cgroup-probe"
+    : >"$dir/self/mountinfo"
+    : >"$dir/self/cgroup"
+    if has cg2; then
+        probe=(cgroup.procs cgroup.controllers cgroup.events)
+        has frz2 && probe+=(cgroup.freeze)
+        has kill2 && probe+=(cgroup.kill)
+        has mem2 && probe+=(memory.current memory.high memory.events memory.swap.current memory.swap.max)
+        _kernel_hierarchy "$dir" 20 unified cgroup2 rw "0::/" "${probe[*]}" \
+            cgroup.procs cgroup.controllers cgroup.subtree_control
+    fi
+    if has mem1; then
+        probe=(cgroup.procs memory.usage_in_bytes)
+        has memsw && probe+=(memory.memsw.usage_in_bytes)
+        has thr && probe+=(cgroup.event_control)
+        _kernel_hierarchy "$dir" 21 memory cgroup rw,memory "4:memory:/" "${probe[*]}" \
+            cgroup.procs memory.usage_in_bytes
+    fi
+    if has frz1; then
+        _kernel_hierarchy "$dir" 22 freezer cgroup rw,freezer "5:freezer:/" \
+            "cgroup.procs freezer.state" cgroup.procs
+    fi
+    return 0
+}
+
+# _kernel_hierarchy DIR ID NAME TYPE OPTIONS CGROUP_LINE "PROBE_FILES"
+# ROOT_FILES...: one hierarchy, its mount and the session's place in it.
+_kernel_hierarchy() {
+    local dir=$1 id=$2 name=$3 type=$4 options=$5 line=$6 probe f
+    read -r -a probe <<<"$7"
+    shift 7
+    mkdir -p "$dir/cgroup/$name" "$dir/cgroup-probe/$name"
+    printf '%d 1 0:%d / %s rw,relatime - %s %s %s\n' "$id" "$id" "$dir/cgroup/$name" "$type" \
+        "$type" "$options" >>"$dir/self/mountinfo"
+    echo "$line" >>"$dir/self/cgroup"
+    for f in "$@"; do : >"$dir/cgroup/$name/$f"; done
+    for f in "${probe[@]}"; do : >"$dir/cgroup-probe/$name/$f"; done
+}
+
+# Lays, in the cgroups written under $1, the probe a session of pid $2
+# makes there, with the files the loaded kernel gives a child cgroup.
+kernel_probe_cgroups() {
+    local name
+    for name in unified memory freezer; do
+        [ -d "$1/cgroup-probe/$name" ] || continue
+        rm -rf "$1/cgroup/$name/browser-probe-$2"
+        cp -r "$1/cgroup-probe/$name" "$1/cgroup/$name/browser-probe-$2"
+    done
+}
+
+# The box a session makes on the loaded kernel, as its reserve line says
+# it: "a box of ..." or "a process group (...".
+kernel_box_words() {
+    local v2='' v1=''
+    if has cg2 && { has frz2 || has kill2 || has mem2 || ! { has mem1 || has frz1; }; }; then
+        v2="cgroup v2 ($(has frz2 && echo freeze || echo no freeze)"
+        has kill2 && v2+=", kill"
+        has mem2 && v2+=", memory"
+        v2+=")"
+    fi
+    local memory=no freezer=no
+    has mem2 || ! has mem1 || memory=yes
+    has frz2 || ! has frz1 || freezer=yes
+    case $memory$freezer in
+        yesyes) v1="v1 memory and freezer" ;;
+        yesno) v1="v1 memory" ;;
+        noyes) v1="v1 freezer" ;;
+    esac
+    if [ -z "$v2$v1" ]; then
+        echo "a process group ("
+    else
+        echo "a box of $v2${v2:+${v1:+ and }}$v1"
+    fi
 }
 
 # "Label:" padded to 16 columns, the figure in 8.
