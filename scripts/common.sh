@@ -7,8 +7,9 @@
 BUILD_PACKAGES=(cmake make g++ pkg-config libgtk2.0-dev)
 # The device trial draws its pictures with gnuplot; its test draws one.
 PLOT_PACKAGES=(gnuplot-nox)
-# busybox: the device's shell, under which the /proc library is checked.
-TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps busybox strace util-linux "${PLOT_PACKAGES[@]}")
+# busybox: the device's shell, under which the /proc library is checked;
+# attr: setfattr marks a cgroup delegated, as systemd's Delegate=yes does.
+TEST_PACKAGES=(libgtest-dev xvfb xdotool libx11-dev procps busybox strace util-linux attr "${PLOT_PACKAGES[@]}")
 DEMO_PACKAGES=(xvfb xdotool)
 PACKAGE_PACKAGES=(dpkg-dev file man-db groff-base lintian desktop-file-utils)
 CROSS_PACKAGES=(g++-mipsel-linux-gnu g++-mips-linux-gnu qemu-user dpkg-dev file)

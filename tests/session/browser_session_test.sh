@@ -569,6 +569,35 @@ tree_part() {
         ! compgen -G "$work/tree/term-*" >/dev/null ||
             fail "$end: a frozen browser ran its handler: it was resumed"
     done
+
+    # A session in a cgroup v2 delegated to it (systemd's Delegate=yes
+    # marks it with trusted.delegate) that holds processes, as a unit's
+    # does: it moves them into a leaf of their own, then makes each box
+    # beside the leaf, and removes it once the browser has ended.
+    local v2
+    v2=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/mounts)
+    if [ -z "$v2" ] || [ "$(id -u)" -ne 0 ] || ! command -v setfattr >/dev/null; then
+        echo "browser session: the delegated cgroup left out (needs root, cgroup v2 and setfattr)"
+        return
+    fi
+    unit=$v2/session-test-$$
+    mkdir "$unit"
+    end_test() { rmdir "$unit/browser-session" "$unit" 2>/dev/null || true; }
+    setfattr -n trusted.delegate -v 1 "$unit"
+    # shellcheck disable=SC2016 # the inner shell's own arguments
+    session_cmd=(sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$unit" "$session")
+    run_session RESERVE_MIB="$own_reserve"
+    await_release
+    session_cmd=("$session")
+    grep -qx "0::${unit#"$v2"}/browser-session" "/proc/$session_pid/cgroup" ||
+        fail "delegated: the session is not in its leaf: $(cat "/proc/$session_pid/cgroup")"
+    grep -qx "0::${unit#"$v2"}/browser-$browser_pid" "/proc/$browser_pid/cgroup" ||
+        fail "delegated: the browser is not in its box beside the leaf: $(cat "/proc/$browser_pid/cgroup")"
+    grep -q "; each browser in a box of cgroup v2 (freeze" "$work/session.err" ||
+        fail "delegated: not said"
+    kill "$browser_pid"
+    await_session_end
+    [ ! -e "$unit/browser-$browser_pid" ] || fail "delegated: the box outlived its browser"
 }
 
 case $part in
