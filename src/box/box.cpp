@@ -96,6 +96,8 @@ bool box_is_cgroup(const Box &box)
     return listing(box) >= 0;
 }
 
+// pids is written through the list take_pid fills.
+// NOLINTNEXTLINE(readability-non-const-parameter)
 long box_pids(int cgroup, pid_t pids[], std::size_t n)
 {
     char buffer[512];
@@ -150,7 +152,7 @@ void box_kill(const Box &box)
     // dying task leaves the list as it exits; those that forked meanwhile
     // are taken in the next round.
     constexpr int rounds = 50;
-    const timespec pause{0, 10 * 1000 * 1000};
+    const timespec pause{0, 10000000L};
     for (int round = 0; round < rounds; ++round) {
         const bool frozen = freezable(box) && box_freeze(box);
         pid_t pids[256];

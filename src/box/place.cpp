@@ -301,7 +301,7 @@ void box_make(const BoxPlace &place, pid_t pid, Box &box, char *name, std::size_
     std::snprintf(text, sizeof text, "%d", pid);
     std::size_t used = 0;
     bool made = true;
-    struct {
+    const struct {
         const char *dir;
         int *part;
     } parts[] = {{place.v2, &box.v2}, {place.v1_memory, &box.v1_memory},
