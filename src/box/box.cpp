@@ -11,12 +11,9 @@
 #include "box/box.h"
 #include "procinfo/procinfo.h"
 
-namespace {
-
-// Writes text to the file name under dir; false when it cannot.
-bool put(int dir, const char *name, const char *text)
+bool write_text(int dir, const char *name, const char *text)
 {
-    if (dir < 0)
+    if (dir < 0 && dir != AT_FDCWD)
         return false;
     const int fd = openat(dir, name, O_WRONLY | O_CLOEXEC);
     if (fd < 0)
@@ -25,6 +22,13 @@ bool put(int dir, const char *name, const char *text)
     const bool written = write(fd, text, static_cast<std::size_t>(length)) == length;
     close(fd);
     return written;
+}
+
+namespace {
+
+bool put(int dir, const char *name, const char *text)
+{
+    return write_text(dir, name, text);
 }
 
 bool has(int dir, const char *name)

@@ -65,6 +65,10 @@ long box_pids(int cgroup, pid_t pids[], std::size_t n);
 // Closes the box's handles.
 void box_close(Box &box);
 
+// Writes text, in one write, to the existing file name under dir (a
+// handle, or AT_FDCWD for a path); false when it cannot.
+bool write_text(int dir, const char *name, const char *text);
+
 // --- The box named in the environment (name.cpp) ---------------------------
 
 // A box as the session names it for the watchdog (BROWSER_WATCHDOG_BOX):

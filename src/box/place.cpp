@@ -122,13 +122,7 @@ bool put(const char *dir, const char *name, const char *text)
 {
     char path[512];
     std::snprintf(path, sizeof path, "%s/%s", dir, name);
-    const int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const auto length = static_cast<ssize_t>(std::strlen(text));
-    const bool written = write(fd, text, static_cast<std::size_t>(length)) == length;
-    close(fd);
-    return written;
+    return write_text(AT_FDCWD, path, text);
 }
 
 // Whether systemd delegated the cgroup at dir (Delegate=yes): it marks it
