@@ -249,6 +249,9 @@ pids_part() {
         done
         grep -qx "browser-session: SIG$sig: ending the browser and its watchdog" "$work/session.err" ||
             fail "SIG$sig: not said"
+        # Its watchdog ended by the session's own end is no failure of it.
+        ! grep -q "the watchdog ended" "$work/session.err" ||
+            fail "SIG$sig: the watchdog's end was taken for an event: $(cat "$work/session.err")"
     done
 
     # No watchdog in PATH (an empty directory: an installed package must not
