@@ -415,6 +415,9 @@ CGROUPS=v3 unknown cgroups 'v3'
 CGROUPS=V2 unknown cgroups 'V2'
 BROWSER=standin-grower;GROWER=fast unknown growth 'fast'
 GROWER=tree GROWER=tree is the stand-in's
+TIME_LIMIT_S=59 unknown time limit '59'
+TIME_LIMIT_S=3601 unknown time limit '3601'
+TIME_LIMIT_S=1e3 unknown time limit '1e3'
 SETTINGS
 
 # A trial refuses to start beside another in the same tree, with status 75
@@ -603,6 +606,51 @@ if [ -n "$tools" ] && command -v Xvfb >/dev/null; then
     capture_screen 1024x768x24 "$tools"
 else
     echo "device trial: the capture of the screen not checked (no TOOLS_DIR or no Xvfb)"
+fi
+
+# The stand-in's growth, once its window shows, at 1 MiB a second: steady,
+# a tenth of it so far; burst, 32 MiB at once; tree, in a child, the
+# process started holding little and ending as its child did. A growth it
+# does not know is refused.
+grower_modes() {  # grower_modes TOOLS_DIR
+    local xvfb display='' mode top grower rss status
+    Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x16 >"$work/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do display=$(cat "$work/display") && [ -n "$display" ] && break; sleep 0.1; done
+    for mode in steady burst tree; do
+        DISPLAY=:$display STANDIN_GROWER_MODE=$mode STANDIN_GROWER_MIB_PER_S=1 "$1/standin-grower" &
+        top=$!
+        DISPLAY=:$display timeout 30 xdotool search --sync --onlyvisible --name standin-grower >/dev/null
+        grower=$top
+        [ "$mode" != tree ] || grower=$(cat /proc/"$top"/task/*/children | tr -d " \n")
+        rss=$(awk '$1 == "VmRSS:" { print $2 }' "/proc/$grower/status" 2>/dev/null)
+        kill -9 "$grower"
+        status=0
+        wait "$top" 2>/dev/null || status=$?
+        # Its window gone, before the next one is looked for.
+        for _ in $(seq 100); do
+            DISPLAY=:$display xdotool search --onlyvisible --name standin-grower >/dev/null || break
+            sleep 0.1
+        done
+        case $mode in
+            steady) [ "${rss:-0}" -gt 0 ] && [ "$rss" -lt 32768 ] ;;
+            burst) [ "${rss:-0}" -ge 32768 ] ;;
+            tree) [ -n "$grower" ] && [ "$grower" != "$top" ] && [ "${rss:-0}" -gt 0 ] ;;
+        esac && [ "$status" -eq 137 ] && continue
+        echo "FAIL standin-grower $mode: VmRSS ${rss:-none} KiB in the grower (${grower:-none} of $top), status $status"
+        failures=$((failures + 1))
+    done
+    kill "$xvfb"
+    wait "$xvfb" 2>/dev/null || true
+    if STANDIN_GROWER_MODE=fast "$1/standin-grower" 2>/dev/null; then
+        echo "FAIL standin-grower ran with STANDIN_GROWER_MODE=fast"
+        failures=$((failures + 1))
+    fi
+}
+if [ -n "$tools" ] && command -v Xvfb >/dev/null; then
+    grower_modes "$tools"
+else
+    echo "device trial: the stand-in's growth not checked (no TOOLS_DIR or no Xvfb)"
 fi
 
 [ "$failures" -eq 0 ] || exit 1
