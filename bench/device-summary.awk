@@ -131,7 +131,7 @@ FILENAME ~ /watchdog\.log$/ {
 # their ends (died); and left, how many processes of the tree were alive
 # at cut (-1: no cut).
 function tree_walk(b, cut,   i, j, k, p, who) {
-    delete task_of; nproc = 0; task_of[b] = b; proc[++nproc] = b
+    nproc = 0; task_of[b] = b; proc[++nproc] = b
     by = "none"; act_t = 1e15; act_sig = ""; oom = 0; left = -1; frozen_trace_t = -1
     for (i = 1; i <= nev; i++) {
         if (cut >= 0 && left < 0 && ev_t[i] > cut) left = alive()
@@ -165,6 +165,7 @@ function alive(   i, n) {
     for (i = 1; i <= nproc; i++) if (!(proc[i] in died)) n++
     return n
 }
+# The processes of the tree alive at the act, into at_act_alive (nalive).
 function alive_at_act(   i) {
     nalive = 0
     for (i = 1; i <= nproc; i++) if (!(proc[i] in died)) at_act_alive[++nalive] = proc[i]
