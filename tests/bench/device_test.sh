@@ -653,5 +653,57 @@ else
     echo "device trial: the stand-in's growth not checked (no TOOLS_DIR or no Xvfb)"
 fi
 
+# The watch on a box's freezer under each freezer this host has (as root):
+# a sleeping process's cgroup frozen, then thawed, each change printed as
+# the cgroup says it, on the boot clock, at or after the write.
+freeze_watch_check() {  # freeze_watch_check TOOLS_DIR
+    local kind dir file freeze thaw box sleeper watcher before states
+    while read -r kind dir file freeze thaw; do
+        box=$dir/device-test-$$
+        if ! mkdir "$box" 2>/dev/null; then
+            echo "device trial: freeze-watch not checked on $kind (no cgroup made in $dir)"
+            continue
+        fi
+        sleep 600 &
+        sleeper=$!
+        echo "$sleeper" >"$box/cgroup.procs"
+        "$1/freeze-watch" "$box/$file" >"$work/frozen" &
+        watcher=$!
+        await_states thawed >/dev/null
+        before=$(awk '{ printf "%d", $1 * 1000 }' /proc/uptime)
+        echo "${freeze#*:}" >"$box/${freeze%%:*}"
+        await_states thawed frozen >/dev/null
+        echo "${thaw#*:}" >"$box/${thaw%%:*}"
+        states=$(await_states thawed frozen thawed)
+        if [ "$states" != "thawed frozen thawed" ] ||
+            ! awk -v t="$before" '$2 == "frozen" && $1 >= t { ok = 1 } END { exit !ok }' "$work/frozen"; then
+            echo "FAIL freeze-watch on $kind: saw '$states', from $before ms: $(tr '\n' ' ' <"$work/frozen")"
+            failures=$((failures + 1))
+        fi
+        kill "$watcher" "$sleeper"
+        wait "$watcher" "$sleeper" 2>/dev/null || true
+        rmdir "$box"
+    done <<'FREEZERS'
+v1 /sys/fs/cgroup/freezer freezer.state freezer.state:FROZEN freezer.state:THAWED
+v2 /sys/fs/cgroup/unified cgroup.events cgroup.freeze:1 cgroup.freeze:0
+FREEZERS
+}
+# Waits at most 10 s until the watch has said the states given (freezing
+# aside), and prints those it said.
+await_states() {
+    local said
+    for _ in $(seq 100); do
+        said=$(awk '$2 != "freezing" { print $2 }' "$work/frozen" | tr '\n' ' ')
+        [ "$said" = "$* " ] && break
+        sleep 0.1
+    done
+    echo "${said% }"
+}
+if [ -n "$tools" ] && [ "$(id -u)" -eq 0 ]; then
+    freeze_watch_check "$tools"
+else
+    echo "device trial: freeze-watch not checked (no TOOLS_DIR, or not root)"
+fi
+
 [ "$failures" -eq 0 ] || exit 1
 echo "device trial: all cases passed"
