@@ -1,9 +1,10 @@
 # shellcheck shell=sh
 # The small facts the scripts read off /proc, each read here once: a
 # process's state and the fields of its stat, the pids of the processes of
-# a name, the name the kernel gives a process, a figure of /proc/meminfo or
-# of a process's status, the swap areas, and RAM plus swap as the watchdog
-# counts it; and what the benches measure of a process: its start, its
+# a name, the name the kernel gives a process, its children, an argument
+# and a variable of its environment, the processes of a cgroup, a figure of
+# /proc/meminfo or of a process's status, the swap areas, and RAM plus swap
+# as the watchdog counts it; and what the benches measure of a process: its start, its
 # CPU time, its wake-ups, its program size and what it holds.
 #
 # POSIX sh: sourced by the host's scripts (through scripts/common.sh) and
@@ -48,6 +49,28 @@ pids_named() {
         set -- "$1" "$2"
     done
 }
+
+# The name the kernel keeps for process $1 (its comm); fails once it has
+# gone.
+process_name() { read -r _proc_name 2>/dev/null <"/proc/$1/comm" && echo "$_proc_name"; }
+
+# The children of process $1, one a line, those of its every thread
+# (CONFIG_PROC_CHILDREN); nothing once it has gone.
+process_children() { cat "/proc/$1"/task/*/children 2>/dev/null | tr ' ' '\n' | grep . || true; }
+
+# Argument $2 of process $1's command line (0: the program); nothing once
+# it has gone.
+process_argument() { tr '\0' '\n' <"/proc/$1/cmdline" 2>/dev/null | sed -n "$(($2 + 1))p"; }
+
+# The value of $2 in the environment process $1 was started with (as root,
+# or its owner); nothing without it.
+process_env() {
+    tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | sed -n "s/^$2=//p" | head -n 1
+}
+
+# The processes a cgroup directory $1 lists (cgroup.procs), one a line;
+# nothing once it has gone.
+cgroup_pids() { cat "$1/cgroup.procs" 2>/dev/null || true; }
 
 # The figure $1 of /proc/meminfo (MemTotal, MemAvailable...), in KiB.
 meminfo_kib() { awk -v k="$1:" '$1 == k { print $2 }' /proc/meminfo; }
@@ -100,8 +123,9 @@ wakeups() { awk '$1 == "voluntary_ctxt_switches:" { print $2 }' "/proc/$1/status
 # The program size of the processes given, summed, in KiB: the first field
 # of each one's /proc/PID/statm, in pages of the kernel's size (from awk's
 # own mappings), as the watchdog's size count adds them. Fails when one
-# has no /proc entry.
+# has no /proc entry, or none is given.
 size_kib() {
+    [ $# -gt 0 ] || return 1
     _proc_n=$#
     while [ "$_proc_n" -gt 0 ]; do
         [ -r "/proc/$1/statm" ] || return 1

@@ -49,7 +49,7 @@ shape_zram_mib() { case ${1#*+} in z* | *+z*) echo "${1##*+z}" ;; *) echo 0 ;; e
 
 # The guest's tools, built for mipsel; the watchdog and the session come
 # in the package.
-GUEST_TARGETS=(memory-hog floor input_grabber device-probe band-capture standin-grower)
+GUEST_TARGETS=(memory-hog floor input_grabber device-probe band-capture standin-grower freeze-watch)
 
 # The tools and the mipsel package a device installs, in build-mipsel
 # (guest_deb).
@@ -246,6 +246,7 @@ guest_programs() {
     install -m 755 tests/system/guest-init "$root/opt/watchdog/scenario"
     install -m 644 scripts/guest/lib.sh "$root/opt/watchdog/lib.sh"
     install -m 644 scripts/proc.sh "$root/opt/watchdog/proc.sh"
+    install -m 755 tools/standin-tree "$root/opt/watchdog/standin-tree"
     for m in "${GUEST_ZRAM_MODULES[@]}"; do
         dpkg-deb --fsys-tarfile "$kernel_deb" |
             tar -xO --wildcards "./lib/modules/*/kernel/$m.ko" >"$root/opt/watchdog/modules/${m##*/}.ko"

@@ -56,14 +56,31 @@ browser_again() {
     [ -n "$again" ] && [ "$again" != "$3" ] && echo "$again"
     return 0
 }
-# Whether a watchdog runs with browser $1 as its browser (second argument).
-watched() {
+# The watchdog that watches browser $1 (its second argument), if any.
+watchdog_of() {
     local w
     for w in $(pids_named browser-watchdog); do
-        [ "$(tr '\0' ' ' <"/proc/$w/cmdline" 2>/dev/null | awk '{ print $3 }')" = "$1" ] &&
-            return 0
+        [ "$(process_argument "$w" 2)" = "$1" ] && echo "$w" && return 0
     done
-    return 1
+    return 0
+}
+# The browser of session $1 other than $2, whatever it is called: the
+# process one of the session's watchdogs watches (its second argument),
+# once it has become the browser (no longer the session's held fork).
+session_browser() {
+    local w b
+    for w in $(pids_named browser-watchdog "$1"); do
+        b=$(process_argument "$w" 2)
+        { [ -n "$b" ] && [ "$b" != "${2:-}" ]; } || continue
+        case $(process_name "$b") in "" | "$(comm_name browser-session)") ;; *) echo "$b"; return 0 ;; esac
+    done
+    return 0
+}
+# The processes of the tree of process $1, itself first, one a line.
+tree_pids() {
+    local p
+    echo "$1"
+    for p in $(process_children "$1"); do tree_pids "$p"; done
 }
 # shellcheck disable=SC2034 # read by the script that sourced this file
 page_kib=$(awk '/^KernelPageSize:/ { print $2; exit }' /proc/self/smaps)

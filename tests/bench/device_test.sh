@@ -52,6 +52,28 @@ browser_exit() {  # browser_exit SECONDS [PID]
     printf '%24s [000] ..... %12s: sched_process_exit: comm=dillo pid=%d prio=120\n' \
         "dillo-${2:-150}" "$1" "${2:-150}"
 }
+task_exit() {  # task_exit SECONDS PID
+    printf '%24s [000] ..... %12s: sched_process_exit: comm=Web pid=%d prio=120\n' "Web-$2" "$1" "$2"
+}
+newtask() {  # newtask FORKER_COMM FORKER_PID SECONDS PID CLONE_FLAGS
+    printf '%24s [000] ..... %12s: task_newtask: pid=%d comm=%s clone_flags=%s oom_score_adj=1000\n' \
+        "$1-$2" "$3" "$4" "$1" "$5"
+}
+victim() {  # victim SECONDS PID
+    printf '%24s [000] ..... %12s: mark_victim: pid=%d\n' Xvfb-120 "$1" "$2"
+}
+stop_taken() {  # stop_taken SECONDS TID: task TID took a SIGSTOP
+    printf '%24s [000] d..1. %12s: signal_deliver: sig=23 errno=0 code=0 sa_handler=0 sa_flags=0\n' \
+        "Web-$2" "$1"
+}
+cgroup_frozen() {  # cgroup_frozen SECONDS PATH
+    printf '%24s [000] ..... %12s: cgroup_notify_frozen: root=0 id=5 level=1 path=%s val=1\n' \
+        kworker/0:1-12 "$1" "$2"
+}
+program() {  # program SECONDS PID FILENAME: the run of another program
+    printf '%24s [000] ..... %12s: sched_process_exec: filename=%s pid=%d old_pid=%d\n' \
+        "<...>-$2" "$1" "$3" "$2" "$2"
+}
 browser_exec() {  # browser_exec SECONDS PID
     printf '%24s [000] ..... %12s: sched_process_exec: filename=/usr/bin/dillo pid=%d old_pid=%d\n' \
         "dillo-$2" "$1" "$2" "$2"
@@ -113,13 +135,76 @@ check empty "heartbeat_max_ms=- x_rtt_max_ms=- x_rss_min_pct=- reserve_mib=-"
 signal browser-watchdo 29.000000 23 151 | results other-pid
 check other-pid "acted_s=- stopped_by=none recovered_s=-"
 
-# The browser is the trial's setting, known to the trace by the name the
-# kernel keeps (15 characters): a signal to the same pid under another
-# name is not one to the browser.
-{ signal earlyoom 20.000000 15 150 dillo; signal browser-watchdo 29.000000 23 150 netsurf-gtk-bro; } |
-    results named
-sed -i 's/^browser_name=.*/browser_name=netsurf-gtk-browser/' "$work/named/events"
-check named "acted_s=22.0 stopped_by=watchdog"
+# The browser's tree, whatever its processes are called: the browser, a
+# process it forked (151), that one's thread (152) and a process the thread
+# forked (153), each a member from its making to its end. A signal or the
+# OOM killer's pick of any of them is an action on the browser; a pid
+# reused after its process ended is not of the tree, nor is a process
+# another one forked. A sender is known by its pid where the trace saw it
+# run, as the trace may name it from a cache of names long overrun. Of the
+# tree, the processes (not threads)
+# that had not ended 2 s after the browser's exit are left behind.
+while IFS='|' read -r name events expected; do
+    { newtask dillo 150 8.000000 151 1200011; newtask Web 151 8.100000 152 3d0f00
+      newtask Web-Thread 152 8.200000 153 1200011; newtask Xvfb 120 8.300000 160 1200011
+      newtask sh 99 6.000000 170 1200011
+      for e in $events; do ${e//,/ }; done; } | results "$name"
+    check "$name" "$expected"
+done <<'TREES'
+child-signalled|signal,earlyoom,28.500000,9,151,Web|acted_s=21.5 stopped_by=earlyoom
+grandchild-picked|victim,27.000000,153 signal,browser-watchdo,29.000000,23,150|acted_s=20.0 stopped_by=oom-killer oom_kills=1
+thread-signalled|signal,browser-watchdo,29.000000,23,152,Web|acted_s=22.0 stopped_by=watchdog
+reused|task_exit,20.000000,151 signal,earlyoom,28.500000,9,151,Web|acted_s=- stopped_by=none
+outsider|signal,earlyoom,28.500000,9,160,Web signal,earlyoom,28.600000,9,170,dillo|acted_s=- stopped_by=none
+left|browser_exit,30.000000 task_exit,31.000000,151 task_exit,33.000000,153|left_behind=1 recovered_s=0.4
+all-gone|browser_exit,30.000000 task_exit,30.500000,151 task_exit,31.900000,153|left_behind=0
+running|task_exit,20.000000,153|left_behind=-
+evicted|program,7.500000,99,/usr/bin/browser-watchdog signal,<...>,29.000000,23,150|stopped_by=watchdog browsers=0
+misnamed|program,7.500000,98,/usr/sbin/earlyoom signal,browser-watchdo,28.000000,9,151,Web,98|acted_s=21.0 stopped_by=earlyoom
+TREES
+
+# The session's box, from the words its reserve line ends with, and how
+# long after the watchdog's SIGSTOP to the browser (at 29 s) the box was
+# frozen: on v2 the kernel's event for the box's own directory, after the
+# act (or the watch on cgroup.events where the kernel has no such event);
+# on the v1 freezer its watch; for a process group the last of the tree's
+# processes (a thread's SIGSTOP is its process's) to take its SIGSTOP, or
+# to end. Left behind: what the box's cgroups listed 2 s after the end.
+v2="a box of cgroup v2 (freeze, kill, memory)"
+while IFS='|' read -r name words notes events frozen expected; do
+    { newtask dillo 150 8.000000 151 1200011; newtask Web 151 8.100000 152 3d0f00
+      signal browser-watchdo 29.000000 23 150
+      for e in $events; do ${e//,/ }; done; } | results "$name"
+    sed -i 's/^arm=.*/arm=session/' "$work/$name/events"
+    [ -z "$notes" ] || tr ' ' '\n' <<<"$notes" >>"$work/$name/events"
+    echo "browser-session: reserve 37 MiB (RAM+swap 115024 KiB: a quarter 28756, the kernel's own 3512, margin 1024 KiB): limit 77136 KiB; checks on memory pressure too; each browser in $words" \
+        >"$work/$name/session.err"
+    [ -z "$frozen" ] || tr ' ,' '\n ' <<<"$frozen" >"$work/$name/frozen"
+    check "$name" "$expected"
+done <<BOXES
+v2-event|$v2|cgroup_frozen_trace=yes box_name=/sys/fs/cgroup/browser-150|cgroup_frozen,28.000000,/browser-150 cgroup_frozen,29.010000,/browser-99 cgroup_frozen,29.012000,/browser-150||box=v2:freeze,kill,memory frozen_tree_ms=12
+v2-watched|$v2|cgroup_frozen_trace=no box_name=/sys/fs/cgroup/browser-150||10000,frozen 29030,frozen|frozen_tree_ms=30
+v2-never|$v2|cgroup_frozen_trace=yes box_name=/sys/fs/cgroup/browser-150|cgroup_frozen,29.010000,/browser-99||frozen_tree_ms=never
+v2-v1|a box of cgroup v2 (freeze, kill) and v1 memory|cgroup_frozen_trace=yes box_name=/sys/fs/cgroup/browser-150:/sys/fs/cgroup/memory/browser-150|cgroup_frozen,29.007000,/browser-150||box=v2:freeze,kill+v1:memory frozen_tree_ms=7
+v1|a box of v1 memory and freezer|cgroup_frozen_trace=yes box_name=/sys/fs/cgroup/memory/browser-150:/sys/fs/cgroup/freezer/browser-150|cgroup_frozen,29.001000,/browser-150|29000,freezing 29045,frozen|box=v1:memory,freezer frozen_tree_ms=45
+v1-freezer|a box of v1 freezer|||29002,frozen|box=v1:freezer frozen_tree_ms=2
+v2-unfrozen|a box of cgroup v2 (no freeze)|cgroup_frozen_trace=yes|stop_taken,29.004000,150 stop_taken,29.020000,152||box=v2:no-freeze frozen_tree_ms=20
+group|a process group (no cgroup: none mounted)||stop_taken,29.004000,150 stop_taken,29.020000,152||box=group frozen_tree_ms=20
+group-escaped|a process group (no cgroup: none mounted)||stop_taken,29.004000,150||frozen_tree_ms=never
+group-ended|a process group (no cgroup: none mounted)||stop_taken,29.004000,150 task_exit,29.050000,151||frozen_tree_ms=50
+box-left|$v2|box_left=2 box_name=/sys/fs/cgroup/browser-150|browser_exit,30.000000||left_behind=2
+BOXES
+# Without the watchdog's SIGSTOP, or without a box, nothing was frozen.
+{ signal earlyoom 28.500000 15 150; browser_exit 30.000000; } | results no-stop
+cp "$work/group/session.err" "$work/no-stop/"
+sed -i 's/^arm=.*/arm=session/' "$work/no-stop/events"
+check no-stop "box=group frozen_tree_ms=- left_behind=0"
+check watchdog "box=- frozen_tree_ms=-"
+# The stand-in is named with its growth.
+results grower </dev/null
+sed -i 's/^browser_name=.*/browser_name=standin-grower/' "$work/grower/events"
+echo grower=burst >>"$work/grower/events"
+check grower "browser=standin-grower:burst"
 
 # An arm that failed, or whose guest never finished, gives no line.
 results failed </dev/null
@@ -296,10 +381,11 @@ for devices in 64+32+z32 64+z32 128+128 1024+4096+z4096 all; do
     fi
 done
 
-# Settings the trial refuses, with the word it says.
+# Settings the trial refuses, with the word it says (';' between two).
 while read -r setting expected; do
     status=0
-    out=$(env "$setting" bash "$1/device" 2>&1 >/dev/null) || status=$?
+    IFS=';' read -r -a vars <<<"$setting"
+    out=$(env "${vars[@]}" bash "$1/device" 2>&1 >/dev/null) || status=$?
     if [ "$status" -ne 1 ] || [[ $out != *"$expected"* ]]; then
         echo "FAIL $setting: status $status, said: $out"
         failures=$((failures + 1))
@@ -325,6 +411,13 @@ DEVICES=32+32+z32 unknown device '32+32+z32'
 ARMS=headroom= unknown arm 'headroom='
 PAGE=/nonexistent/page.html cannot read the page /nonexistent/page.html
 BROWSER=/usr/bin/dillo unknown browser '/usr/bin/dillo'
+CGROUPS=v3 unknown cgroups 'v3'
+CGROUPS=V2 unknown cgroups 'V2'
+BROWSER=standin-grower;GROWER=fast unknown growth 'fast'
+GROWER=tree GROWER=tree is the stand-in's
+TIME_LIMIT_S=59 unknown time limit '59'
+TIME_LIMIT_S=3601 unknown time limit '3601'
+TIME_LIMIT_S=1e3 unknown time limit '1e3'
 SETTINGS
 
 # A trial refuses to start beside another in the same tree, with status 75
@@ -381,12 +474,18 @@ done
 # The /proc facts the trial reads on the host and in the guest
 # (scripts/proc.sh), under every shell at hand that runs them: a process
 # whose name holds a space and ")" and is longer than the kernel keeps,
-# stopped, found by its name among this shell's children only, then gone.
+# stopped, found by its name among this shell's children only, its
+# argument and environment read, a parent's one child found, then gone.
 proc_lib=$1/../scripts/proc.sh
 name="x) y-a-very-long-name"
 ln -s "$(command -v sleep)" "$work/$name"
-"$work/$name" 600 &
+TRIAL_MARK=a=b "$work/$name" 600 &
 named=$!
+# A parent whose one child is known: the tree's walk from it.
+sh -c 'sleep 600 & echo $! >"$1"; wait' _ "$work/child" &
+parent=$!
+for _ in $(seq 100); do [ -s "$work/child" ] && break; sleep 0.1; done
+child=$(cat "$work/child")
 # Stopped once it runs under its name, not while it is still this shell's fork.
 for _ in $(seq 100); do
     [ "$(ps -o comm= -p "$named")" = "${name:0:15}" ] && break
@@ -410,11 +509,15 @@ gone=$((1 << 22 | 1))
 for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || { echo "device trial: /proc facts not checked under $sh"; continue; }
     # shellcheck disable=SC2016 # the inner shell expands its own arguments
-    fact() { $sh -c '. "$1"; shift; "$@"' _ "$proc_lib" "$@" 2>&1; }
+    # Nothing on its input: a fact must not read it.
+    fact() { $sh -c '. "$1"; shift; "$@"' _ "$proc_lib" "$@" 2>&1 </dev/null; }
     for got in "process_state $named = T" "pids_named '$name' $$ = $named" \
         "pids_named '$name' 1 = " "comm_name browser-watchdog = browser-watchdo" \
         "ram_and_swap_kib = $ram_swap" "size_kib $named $named = $size" "size_kib $named $gone = " \
-        "resident_kib $gone = -" "wakeups $gone = "; do
+        "resident_kib $gone = -" "wakeups $gone = " "size_kib = " "process_name $named = ${name:0:15}" \
+        "process_name $gone = " "process_argument $named 1 = 600" "process_argument $named 2 = " \
+        "process_env $named TRIAL_MARK = a=b" "process_env $named TRIAL = " "process_children $parent = $child" \
+        "process_children $child = " "cgroup_pids $work = "; do
         eval "set -- ${got% = *}"
         [ "$(fact "$@")" = "${got##* = }" ] && continue
         echo "FAIL $sh: $* gives '$(fact "$@")', not '${got##* = }'"
@@ -424,7 +527,7 @@ for sh in bash dash "busybox sh"; do
         { echo "FAIL $sh: swap_areas gives '$(fact swap_areas)', not '$areas'"; failures=$((failures + 1)); }
 done
 # Reaped: bash's word of the kill goes with the wait's errors.
-{ kill -9 "$named"; wait "$named"; } 2>/dev/null || true
+{ kill -9 "$named" "$child" "$parent"; wait "$named" "$parent"; } 2>/dev/null || true
 for sh in bash dash "busybox sh"; do
     command -v "${sh%% *}" >/dev/null || continue
     [ "$(fact process_state "$named")" = gone ] || { echo "FAIL $sh: process $named is not gone"; failures=$((failures + 1)); }
@@ -503,6 +606,103 @@ if [ -n "$tools" ] && command -v Xvfb >/dev/null; then
     capture_screen 1024x768x24 "$tools"
 else
     echo "device trial: the capture of the screen not checked (no TOOLS_DIR or no Xvfb)"
+fi
+
+# The stand-in's growth, once its window shows, at 1 MiB a second: steady,
+# a tenth of it so far; burst, 32 MiB at once; tree, in a child, the
+# process started holding little and ending as its child did. A growth it
+# does not know is refused.
+grower_modes() {  # grower_modes TOOLS_DIR
+    local xvfb display='' mode top grower rss status
+    Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x16 >"$work/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do display=$(cat "$work/display") && [ -n "$display" ] && break; sleep 0.1; done
+    for mode in steady burst tree; do
+        DISPLAY=:$display STANDIN_GROWER_MODE=$mode STANDIN_GROWER_MIB_PER_S=1 "$1/standin-grower" &
+        top=$!
+        DISPLAY=:$display timeout 30 xdotool search --sync --onlyvisible --name standin-grower >/dev/null
+        grower=$top
+        [ "$mode" != tree ] || grower=$(cat /proc/"$top"/task/*/children | tr -d " \n")
+        rss=$(awk '$1 == "VmRSS:" { print $2 }' "/proc/$grower/status" 2>/dev/null)
+        kill -9 "$grower"
+        status=0
+        wait "$top" 2>/dev/null || status=$?
+        # Its window gone, before the next one is looked for.
+        for _ in $(seq 100); do
+            DISPLAY=:$display xdotool search --onlyvisible --name standin-grower >/dev/null || break
+            sleep 0.1
+        done
+        case $mode in
+            steady) [ "${rss:-0}" -gt 0 ] && [ "$rss" -lt 32768 ] ;;
+            burst) [ "${rss:-0}" -ge 32768 ] ;;
+            tree) [ -n "$grower" ] && [ "$grower" != "$top" ] && [ "${rss:-0}" -gt 0 ] ;;
+        esac && [ "$status" -eq 137 ] && continue
+        echo "FAIL standin-grower $mode: VmRSS ${rss:-none} KiB in the grower (${grower:-none} of $top), status $status"
+        failures=$((failures + 1))
+    done
+    kill "$xvfb"
+    wait "$xvfb" 2>/dev/null || true
+    if STANDIN_GROWER_MODE=fast "$1/standin-grower" 2>/dev/null; then
+        echo "FAIL standin-grower ran with STANDIN_GROWER_MODE=fast"
+        failures=$((failures + 1))
+    fi
+}
+if [ -n "$tools" ] && command -v Xvfb >/dev/null; then
+    grower_modes "$tools"
+else
+    echo "device trial: the stand-in's growth not checked (no TOOLS_DIR or no Xvfb)"
+fi
+
+# The watch on a box's freezer under each freezer this host has (as root):
+# a sleeping process's cgroup frozen, then thawed, each change printed as
+# the cgroup says it, on the boot clock, at or after the write.
+freeze_watch_check() {  # freeze_watch_check TOOLS_DIR
+    local kind dir file freeze thaw box sleeper watcher before states
+    while read -r kind dir file freeze thaw; do
+        box=$dir/device-test-$$
+        if ! mkdir "$box" 2>/dev/null; then
+            echo "device trial: freeze-watch not checked on $kind (no cgroup made in $dir)"
+            continue
+        fi
+        sleep 600 &
+        sleeper=$!
+        echo "$sleeper" >"$box/cgroup.procs"
+        "$1/freeze-watch" "$box/$file" >"$work/frozen" &
+        watcher=$!
+        await_states thawed >/dev/null
+        before=$(awk '{ printf "%d", $1 * 1000 }' /proc/uptime)
+        echo "${freeze#*:}" >"$box/${freeze%%:*}"
+        await_states thawed frozen >/dev/null
+        echo "${thaw#*:}" >"$box/${thaw%%:*}"
+        states=$(await_states thawed frozen thawed)
+        if [ "$states" != "thawed frozen thawed" ] ||
+            ! awk -v t="$before" '$2 == "frozen" && $1 >= t { ok = 1 } END { exit !ok }' "$work/frozen"; then
+            echo "FAIL freeze-watch on $kind: saw '$states', from $before ms: $(tr '\n' ' ' <"$work/frozen")"
+            failures=$((failures + 1))
+        fi
+        kill "$watcher" "$sleeper"
+        wait "$watcher" "$sleeper" 2>/dev/null || true
+        rmdir "$box"
+    done <<'FREEZERS'
+v1 /sys/fs/cgroup/freezer freezer.state freezer.state:FROZEN freezer.state:THAWED
+v2 /sys/fs/cgroup/unified cgroup.events cgroup.freeze:1 cgroup.freeze:0
+FREEZERS
+}
+# Waits at most 10 s until the watch has said the states given (freezing
+# aside), and prints those it said.
+await_states() {
+    local said
+    for _ in $(seq 100); do
+        said=$(awk '$2 != "freezing" { print $2 }' "$work/frozen" | tr '\n' ' ')
+        [ "$said" = "$* " ] && break
+        sleep 0.1
+    done
+    echo "${said% }"
+}
+if [ -n "$tools" ] && [ "$(id -u)" -eq 0 ]; then
+    freeze_watch_check "$tools"
+else
+    echo "device trial: freeze-watch not checked (no TOOLS_DIR, or not root)"
 fi
 
 [ "$failures" -eq 0 ] || exit 1
