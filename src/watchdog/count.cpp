@@ -82,7 +82,13 @@ const char *measure_count(const Count &c, std::uint64_t &memory, std::uint64_t &
 const char *measure_held(std::uint64_t &x, std::uint64_t &m)
 {
     std::uint64_t memory = 0;
-    return add_shares(read_process_share, 1, memory, x, m);
+    if (const char *error = add_shares(read_process_share, 1, memory, x, m))
+        return error;
+    // A box that counts its memory holds the browser's whole tree.
+    std::uint64_t swap = 0;
+    if (box_memory.usage >= 0 && memory_usage(box_memory, memory, swap))
+        m = memory + swap;
+    return nullptr;
 }
 
 void choose_count(const char *value)

@@ -81,7 +81,8 @@ const char *measure_count(const Count &c, std::uint64_t &memory, std::uint64_t &
 // What each process holds, for the limit line of the headroom count, which
 // has no shares of its own: as the resident count measures it, or VmRSS
 // alone where the kernel gives no VmSwap (the headroom count runs there, and
-// its limit line must not end it).
+// its limit line must not end it). The browser's is its box's, memory and
+// swap, where the box's memory controller counts the whole tree.
 const char *measure_held(std::uint64_t &x, std::uint64_t &m);
 
 // Sets count from the value of BROWSER_WATCHDOG_COUNT (nullptr when
