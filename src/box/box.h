@@ -82,31 +82,33 @@ bool box_open(const char *name, pid_t pid, Box &box);
 // --- The memory controller (memory.cpp) ------------------------------------
 
 // The box's memory controller, its files kept open: read with one pread
-// each, so that a check costs one or two system calls.
+// each, so that a check costs one system call more.
 struct BoxMemory {
     int usage;         // memory.current, memory.memsw.usage_in_bytes or memory.usage_in_bytes
     int swap_usage;    // v2: memory.swap.current, or -1
     int high;          // v2: memory.high, or -1
-    int swap_max;      // v2: memory.swap.max, or -1
     int events;        // v2: memory.events; v1: an eventfd of the threshold; or -1
     int event_control; // v1: cgroup.event_control, or -1
     bool v1;
 };
-inline constexpr BoxMemory no_memory{-1, -1, -1, -1, -1, -1, false};
+inline constexpr BoxMemory no_memory{-1, -1, -1, -1, -1, false};
 
 // Opens the memory controller's files of the box; false where it has none.
 bool memory_open(const Box &box, BoxMemory &memory);
 
-// What the box holds now, KiB: v2, memory.current into kib and
-// memory.swap.current into swap_kib (0 where swap is not counted); v1,
-// memory.memsw.usage_in_bytes (memory.usage_in_bytes without swap
-// accounting) into kib, 0 into swap_kib. False when it cannot be read.
-bool memory_usage(const BoxMemory &memory, std::uint64_t &kib, std::uint64_t &swap_kib);
+// What the box holds now, KiB, as its tripwire compares it: v2,
+// memory.current (its RAM); v1, memory.memsw.usage_in_bytes (RAM and swap;
+// memory.usage_in_bytes without swap accounting). False when it cannot be
+// read.
+bool memory_usage(const BoxMemory &memory, std::uint64_t &kib);
 
-// Sets the tripwire at kib: on v2 memory.high (and memory.swap.max at
-// swap_kib, where swap is counted apart); on v1 a usage threshold, a new
-// eventfd in events. False when the kernel refused it.
-bool memory_set_tripwire(BoxMemory &memory, std::uint64_t kib, std::uint64_t swap_kib);
+// What the box has swapped, KiB, where it is counted apart (v2's
+// memory.swap.current); 0 elsewhere.
+bool memory_swap(const BoxMemory &memory, std::uint64_t &kib);
+
+// Sets the tripwire at kib: v2's memory.high; on v1 a usage threshold, a
+// new eventfd in events. False when the kernel refused it.
+bool memory_set_tripwire(BoxMemory &memory, std::uint64_t kib);
 
 // Re-arms the tripwire's wake-up after it fired: v2 reads memory.events
 // from its start, v1 reads the eventfd.

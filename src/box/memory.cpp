@@ -49,8 +49,6 @@ bool memory_open(const Box &box, BoxMemory &memory)
         memory.usage = open_at(box.v2, "memory.current", O_RDONLY);
         memory.swap_usage = open_at(box.v2, "memory.swap.current", O_RDONLY);
         memory.high = open_at(box.v2, "memory.high", O_WRONLY);
-        if (memory.swap_usage >= 0)
-            memory.swap_max = open_at(box.v2, "memory.swap.max", O_WRONLY);
         memory.events = open_at(box.v2, "memory.events", O_RDONLY);
         return memory.usage >= 0 && memory.high >= 0 && memory.events >= 0;
     }
@@ -65,21 +63,21 @@ bool memory_open(const Box &box, BoxMemory &memory)
     return false;
 }
 
-bool memory_usage(const BoxMemory &memory, std::uint64_t &kib, std::uint64_t &swap_kib)
+bool memory_usage(const BoxMemory &memory, std::uint64_t &kib)
 {
-    swap_kib = 0;
-    if (memory.usage < 0 || !read_kib(memory.usage, kib))
-        return false;
-    return memory.swap_usage < 0 || read_kib(memory.swap_usage, swap_kib);
+    return memory.usage >= 0 && read_kib(memory.usage, kib);
 }
 
-bool memory_set_tripwire(BoxMemory &memory, std::uint64_t kib, std::uint64_t swap_kib)
+bool memory_swap(const BoxMemory &memory, std::uint64_t &kib)
 {
-    if (!memory.v1) {
-        if (memory.swap_max >= 0)
-            write_bytes(memory.swap_max, swap_kib);
+    kib = 0;
+    return memory.swap_usage < 0 || read_kib(memory.swap_usage, kib);
+}
+
+bool memory_set_tripwire(BoxMemory &memory, std::uint64_t kib)
+{
+    if (!memory.v1)
         return memory.high >= 0 && write_bytes(memory.high, kib);
-    }
     // A threshold cannot be moved: a new one, on a new eventfd, and the
     // old one goes with its eventfd.
     const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -53,8 +53,7 @@ void choose_box(const char *value)
 void set_tripwire(std::uint64_t memory, std::uint64_t limit)
 {
     std::uint64_t usage = 0;
-    std::uint64_t swap = 0;
-    if (box_memory.usage < 0 || memory >= limit || !memory_usage(box_memory, usage, swap))
+    if (box_memory.usage < 0 || memory >= limit || !memory_usage(box_memory, usage))
         return;
     const std::uint64_t distance = limit - memory;
     const std::uint64_t at = usage + distance;
@@ -62,7 +61,7 @@ void set_tripwire(std::uint64_t memory, std::uint64_t limit)
         at + tripwire_slack_kib > tripwire_at)
         return;
     const int events = box_memory.events;
-    if (!memory_set_tripwire(box_memory, at, swap + distance))
+    if (!memory_set_tripwire(box_memory, at))
         return;
     tripwire_at = at;
     if (tripwire_watch == 0 || box_memory.events != events)

@@ -86,7 +86,7 @@ const char *measure_held(std::uint64_t &x, std::uint64_t &m)
         return error;
     // A box that counts its memory holds the browser's whole tree.
     std::uint64_t swap = 0;
-    if (box_memory.usage >= 0 && memory_usage(box_memory, memory, swap))
+    if (box_memory.usage >= 0 && memory_usage(box_memory, memory) && memory_swap(box_memory, swap))
         m = memory + swap;
     return nullptr;
 }

@@ -211,10 +211,10 @@ void choose_box(const char *value);
 // every check below the limit and written again only when that point has
 // moved by tripwire_slack_kib or more, never below what the box holds.
 // Crossing it wakes the next check at once: v2, memory.high (which also
-// slows the box past it) watched through memory.events, and memory.swap.max
-// at the same distance, so that the box cannot swap itself past the point
-// unseen; v1, a usage threshold of memory and swap on an eventfd. Its
-// files stay open between checks, so that a check costs one or two reads.
+// slows the box past it) watched through memory.events, on what the box
+// holds in RAM, which a swap-out lowers and the next check follows; v1, a
+// usage threshold of memory and swap on an eventfd. Its files stay open
+// between checks, so that a check costs one read more.
 extern BoxMemory box_memory;
 constexpr std::uint64_t tripwire_slack_kib = 256;
 void set_tripwire(std::uint64_t memory, std::uint64_t limit);
