@@ -416,8 +416,12 @@ held_part() {
     grep -q "^browser-session: the watchdog ended with status 3 before it released browser [0-9]*: ending the browser$" \
         "$work/session.err" || fail "no word of a watchdog that did not start"
     [ ! -e "$work/ran" ] || fail "a browser ran without its watchdog"
+    # The fake ends once its browser runs (it has become sleep), so that the
+    # session has the browser's word of its release by then.
     # shellcheck disable=SC2016 # the fake's own variables
-    fake_watchdog lets-go 'kill -CONT "$2"; exit 4'
+    fake_watchdog lets-go 'kill -CONT "$2"
+until [ "$(cat "/proc/$2/comm" 2>/dev/null)" = sleep ]; do sleep 0.05; done
+exit 4'
     run_session RESERVE_MIB="$own_reserve" PATH="$work/lets-go:$PATH"
     await_session_end
     grep -q "^browser-session: the watchdog ended with status 4 while browser [0-9]* runs: ending the browser, which nothing watches$" \
