@@ -23,7 +23,10 @@ gboolean on_tripwire(gint, GIOCondition, gpointer)
     }
     g_source_remove(next_check);
     next_check = 0;
-    check_memory(nullptr);
+    // The fixed period's timeout is the one just removed: a check below
+    // the limit starts it again.
+    if (check_memory(nullptr))
+        next_check = g_timeout_add(check_period, check_memory, nullptr);
     if (next_check != 0)
         return TRUE;
     tripwire_watch = 0;
