@@ -119,9 +119,16 @@ for case in "${cases[@]}"; do
     if grep -q "memory limit exceeded" "$work/$case.log"; then fail "$case: acted on the page cache"; fi
     # The burst just after a check, a period away from the next: only the
     # tripwire can bring the check that sees it sooner.
+    # The check has begun with a read, and ended when its thread polls again.
     reads=$(grep -c 'pread64(' "$work/$case.strace")
     for _ in $(seq "$patience"); do
         [ "$(grep -c 'pread64(' "$work/$case.strace")" -gt "$reads" ] && break
+        sleep 0.05
+    done
+    checker=$(grep 'pread64(' "$work/$case.strace" | tail -n 1 | cut -d' ' -f1)
+    last_read=$(grep -n "^$checker pread64(" "$work/$case.strace" | tail -n 1 | cut -d: -f1)
+    for _ in $(seq "$patience"); do
+        tail -n +"$last_read" "$work/$case.strace" | grep -qE "^$checker p?poll\(" && break
         sleep 0.05
     done
     # Told again until the act: a signal that came before the handler was
