@@ -125,12 +125,15 @@ for case in "${cases[@]}"; do
         [ "$(grep -c 'pread64(' "$work/$case.strace")" -gt "$reads" ] && break
         sleep 0.05
     done
-    checker=$(grep 'pread64(' "$work/$case.strace" | tail -n 1 | cut -d' ' -f1)
-    last_read=$(grep -n "^$checker pread64(" "$work/$case.strace" | tail -n 1 | cut -d: -f1)
-    for _ in $(seq "$patience"); do
-        tail -n +"$last_read" "$work/$case.strace" | grep -qE "^$checker p?poll\(" && break
-        sleep 0.05
-    done
+    # (Each line starts with its thread's pid once strace follows more
+    # than one.)
+    checked() {
+        awk '{ t = $1 ~ /^[0-9]+$/ ? $1 : "main" }
+             /pread64\(/ { checker = t; polled = 0 }
+             /poll\(/ && t == checker { polled = 1 }
+             END { exit !polled }' "$work/$case.strace"
+    }
+    for _ in $(seq "$patience"); do checked && break; sleep 0.05; done
     # Told again until the act: a signal that came before the handler was
     # ignored.
     for _ in $(seq "$patience"); do
