@@ -25,7 +25,7 @@ gboolean on_tripwire(gint, GIOCondition, gpointer)
     next_check = 0;
     // The fixed period's timeout is the one just removed: a check below
     // the limit starts it again.
-    if (check_memory(nullptr))
+    if (check_memory(nullptr) != FALSE)
         next_check = g_timeout_add(check_period, check_memory, nullptr);
     if (next_check != 0)
         return TRUE;
